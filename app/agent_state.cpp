@@ -1,0 +1,3 @@
+#include "app/agent_state.h"
+
+AgentStateRecord AgentState;

@@ -1,0 +1,59 @@
+#include <windows.h>
+#include <shlobj.h>
+
+#include "app/agent_state.h"
+#include "app/messages.h"
+#include "app/text_ops.h"
+#include "res/resource.h"
+
+int LoadText(UINT id, const char *fallback, char *buffer, int size)
+{
+    int n = LoadStringA(AgentState.hInstance, id, buffer, size);
+    if (n == 0) {
+        CopyTextBounded(buffer, fallback, size);
+        n = lstrlenA(buffer);
+    }
+    return n;
+}
+
+void ShowAgentMessage(HWND owner, const char *text)
+{
+    char caption[256];
+    LoadText(IDS_TITLE, "Corvex Traymark", caption, sizeof caption);
+    AgentState.busy = 1;
+    MessageBoxA(owner, text, caption, MB_OK);
+    AgentState.busy = 0;
+}
+
+int StartupFolderPath(char *buffer)
+{
+    int folder = AgentState.isNT ? CSIDL_COMMON_STARTUP : CSIDL_STARTUP;
+    LPITEMIDLIST items = NULL;
+    if (FAILED(SHGetSpecialFolderLocation(NULL, folder, &items)) || !items)
+        return 0;
+    char path[MAX_PATH];
+    int ok = SHGetPathFromIDListA(items, path);
+    if (ok)
+        lstrcpyA(buffer, path);
+    IMalloc *shellAlloc = NULL;
+    if (SUCCEEDED(SHGetMalloc(&shellAlloc)) && shellAlloc) {
+        shellAlloc->Free(items);
+        shellAlloc->Release();
+    }
+    return ok;
+}
+
+void ShowStartupFolderMessage(HWND owner, UINT id, const char *fallback)
+{
+    char format[256];
+    char folder[MAX_PATH];
+    char text[520];
+
+    LoadText(id, fallback, format, sizeof format);
+    /* Without a Startup folder the message still names a place to look. */
+    lstrcpyA(folder, "Startup");
+    StartupFolderPath(folder);
+    /* wsprintfA stops at 1024 bytes; the text and folder always fit 520. */
+    wsprintfA(text, format, folder);
+    ShowAgentMessage(owner, text);
+}

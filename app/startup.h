@@ -1,0 +1,26 @@
+/* Start-up decision, instance marker and the message loop. */
+#ifndef TRAYMARK_STARTUP_H
+#define TRAYMARK_STARTUP_H
+
+#include <windows.h>
+
+#define INSTANCE_MARKER "Corvex Traymark Active"
+#define AGENT_CAPTION "About Corvex Traymark"
+
+enum StartDecision {
+    StartIgnore = 0,
+    StartRemoteClose = 1,
+    StartRun = 2,
+    StartMainAppMissing = 3,
+    StartClearMarker = 4
+};
+
+int ProbeWindowsVersion(void);
+StartDecision EvaluateStart(const char *tail);
+void RunAgent(HINSTANCE hInstance);
+void RemoteCloseAgent(void);
+void ClearInstanceMarker(void);
+/* Non-zero when hwnd is a live agent window (dialog class, agent caption). */
+int IsAgentWindow(HWND hwnd);
+
+#endif

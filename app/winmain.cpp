@@ -1,0 +1,29 @@
+#include <windows.h>
+
+#include "app/agent_state.h"
+#include "app/startup.h"
+#include "mainapp/locator.h"
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int)
+{
+    AgentState.hInstance = hInstance;
+    ProbeWindowsVersion();
+
+    switch (EvaluateStart(lpCmdLine)) {
+    case StartRemoteClose:
+        RemoteCloseAgent();
+        break;
+    case StartRun:
+        RunAgent(hInstance);
+        break;
+    case StartMainAppMissing:
+        ReportMainAppMissing(NULL);
+        break;
+    case StartClearMarker:
+        ClearInstanceMarker();
+        break;
+    case StartIgnore:
+        break;
+    }
+    return 0;
+}

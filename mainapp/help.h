@@ -1,0 +1,15 @@
+/* Corvex's help files, opened in the platform help viewer. */
+#ifndef TRAYMARK_HELP_H
+#define TRAYMARK_HELP_H
+
+#include <windows.h>
+
+#define HELP_PATH_SIZE 524
+
+int IsClassicMode(void);
+/* path: at least 273 bytes. */
+int LocateHelpFile(char *path);
+void RequestHelp(HWND owner, DWORD topic, int quit);
+void ReportHelpMissing(HWND owner);
+
+#endif

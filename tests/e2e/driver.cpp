@@ -1,0 +1,516 @@
+#include "tests/e2e/driver.h"
+
+#include <shlobj.h>
+
+#include <stdio.h>
+
+namespace driver {
+
+const char kCorvexKey[] = "Software\\Velmora\\Corvex\\Corvex";
+const char kWinIniKey[] = "Software\\Velmora\\Corvex\\WinIni";
+const char kFileMenuKey[] = "Software\\Velmora\\Corvex\\filemenu";
+const char kOpenCommandKey[] = "Corvex\\Shell\\Open\\Command";
+const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\corvex32.exe";
+const char kHandleValue[] = "Traymark Window Handle";
+static const char kMarker[] = "Corvex Traymark Active";
+
+// ---------------------------------------------------------------- locations
+
+std::string BuildDir()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, sizeof path);
+    char *slash = strrchr(path, '\\');
+    if (slash)
+        slash[1] = 0;
+    return path;
+}
+
+std::string TraymarkExe() { return BuildDir() + "traymark.exe"; }
+std::string StandinExe() { return BuildDir() + "corvex32.exe"; }
+
+// ----------------------------------------------------------------- registry
+
+void SetBytes(HKEY root, const char *key, const char *value, DWORD type, const void *data, DWORD size)
+{
+    HKEY k;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, key, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &k, NULL))
+        << key;
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(k, value, 0, type, (const BYTE *)data, size)) << key;
+    RegCloseKey(k);
+}
+
+void SetString(HKEY root, const char *key, const char *value, const char *data)
+{
+    SetBytes(root, key, value, REG_SZ, data, (DWORD)strlen(data) + 1);
+}
+
+void DeleteValue(HKEY root, const char *key, const char *value)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key, 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
+        RegDeleteValueA(k, value);
+        RegCloseKey(k);
+    }
+}
+
+static void DeleteTreeRecursive(HKEY root, const char *key)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key, 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS)
+        return;
+    char child[256];
+    for (int guard = 0; guard < 1000; guard++) {
+        DWORD size = sizeof child;
+        if (RegEnumKeyExA(k, 0, child, &size, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+            break;
+        std::string sub = std::string(key) + "\\" + child;
+        DeleteTreeRecursive(root, sub.c_str());
+    }
+    RegCloseKey(k);
+    RegDeleteKeyA(root, key);
+}
+
+void DeleteTree(HKEY root, const char *key) { DeleteTreeRecursive(root, key); }
+
+bool ReadValue(HKEY root, const char *key, const char *value, std::string *data, DWORD *type)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key, 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return false;
+    char buffer[70000];
+    DWORD size = sizeof buffer;
+    DWORD t = 0;
+    LONG rc = RegQueryValueExA(k, value, NULL, &t, (BYTE *)buffer, &size);
+    RegCloseKey(k);
+    if (rc != ERROR_SUCCESS)
+        return false;
+    if (data)
+        data->assign(buffer, size);
+    if (type)
+        *type = t;
+    return true;
+}
+
+// --------------------------------------------------------- stand-in Corvex
+
+std::string CorvexFolder() { return "C:\\Program Files\\Corvex Test\\"; }
+
+static void WriteFileText(const std::string &path, const char *text)
+{
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, f) << path;
+    DWORD written;
+    WriteFile(f, text, (DWORD)strlen(text), &written, NULL);
+    CloseHandle(f);
+}
+
+void UninstallCorvex()
+{
+    DeleteTree(HKEY_CLASSES_ROOT, "Corvex");
+    DeleteTree(HKEY_LOCAL_MACHINE, kAppPathKey);
+    DeleteTree(HKEY_LOCAL_MACHINE, "Software\\Velmora");
+    DeleteTree(HKEY_CURRENT_USER, "Software\\Velmora");
+    DeleteFileA((CorvexFolder() + "corvex.hlp").c_str());
+    DeleteFileA((CorvexFolder() + "cxwizard.hlp").c_str());
+}
+
+std::string InstallCorvex(const CorvexSetup &setup)
+{
+    std::string folder = CorvexFolder();
+    CreateDirectoryA("C:\\Program Files", NULL);
+    CreateDirectoryA(folder.c_str(), NULL);
+    std::string exe = folder + "corvex32.exe";
+    EXPECT_TRUE(CopyFileA(StandinExe().c_str(), exe.c_str(), FALSE)) << StandinExe();
+    std::string command = "\"" + exe + "\" \"%1\"";
+    SetString(HKEY_CLASSES_ROOT, kOpenCommandKey, "", command.c_str());
+    if (setup.version)
+        SetString(HKEY_LOCAL_MACHINE, kWinIniKey, "win32_version", setup.version);
+    DeleteFileA((folder + "corvex.hlp").c_str());
+    DeleteFileA((folder + "cxwizard.hlp").c_str());
+    if (setup.classicHelp)
+        WriteFileText(folder + "corvex.hlp", "placeholder classic help\r\n");
+    if (setup.wizardHelp)
+        WriteFileText(folder + "cxwizard.hlp", "placeholder wizard help\r\n");
+    return exe;
+}
+
+std::string LaunchLogPath()
+{
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    return std::string(temp) + "corvex-standin.log";
+}
+
+void ResetLaunchLog()
+{
+    std::string path = LaunchLogPath();
+    DeleteFileA(path.c_str());
+    SetEnvironmentVariableA("CORVEX_STANDIN_LOG", path.c_str());
+}
+
+std::vector<std::string> LaunchLog()
+{
+    std::vector<std::string> lines;
+    HANDLE f = CreateFileA(LaunchLogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (f == INVALID_HANDLE_VALUE)
+        return lines;
+    std::string all;
+    char buffer[4096];
+    DWORD n;
+    while (ReadFile(f, buffer, sizeof buffer, &n, NULL) && n > 0)
+        all.append(buffer, n);
+    CloseHandle(f);
+    size_t start = 0;
+    for (size_t end; (end = all.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(all.substr(start, end - start));
+    return lines;
+}
+
+std::vector<std::string> WaitForLaunches(size_t count, DWORD timeoutMs)
+{
+    std::vector<std::string> lines;
+    WaitUntil([&] { lines = LaunchLog(); return lines.size() >= count; }, timeoutMs);
+    return lines;
+}
+
+std::string ExpectedLaunch(const std::string &args)
+{
+    std::string line = "\"" + CorvexFolder() + "corvex32.exe\"";
+    if (!args.empty())
+        line += " " + args;
+    return line;
+}
+
+// ------------------------------------------------------------------ process
+
+static std::vector<HANDLE> g_processes;
+
+HANDLE StartTraymark(const char *tail)
+{
+    std::string exe = TraymarkExe();
+    std::string commandLine = "\"" + exe + "\"";
+    if (tail && *tail)
+        commandLine += std::string(" ") + tail;
+    std::vector<char> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(0);
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessA(exe.c_str(), buffer.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+        ADD_FAILURE() << "cannot start " << exe << " error " << GetLastError();
+        return NULL;
+    }
+    CloseHandle(pi.hThread);
+    g_processes.push_back(pi.hProcess);
+    return pi.hProcess;
+}
+
+bool WaitForExit(HANDLE process, DWORD timeoutMs, DWORD *exitCode)
+{
+    if (!process || WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0)
+        return false;
+    if (exitCode)
+        GetExitCodeProcess(process, exitCode);
+    return true;
+}
+
+void StopAll()
+{
+    for (HANDLE p : g_processes) {
+        if (WaitForSingleObject(p, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(p, 99);
+            WaitForSingleObject(p, 5000);
+        }
+        CloseHandle(p);
+    }
+    g_processes.clear();
+}
+
+DWORD ProcessId(HANDLE process) { return process ? GetProcessId(process) : 0; }
+
+struct FindArgs {
+    DWORD pid;
+    const char *className;
+    const char *caption;
+    HWND found;
+};
+
+static BOOL CALLBACK FindProc(HWND hwnd, LPARAM lParam)
+{
+    FindArgs *args = (FindArgs *)lParam;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != args->pid)
+        return TRUE;
+    if (args->className && ClassName(hwnd) != args->className)
+        return TRUE;
+    if (args->caption && WindowText(hwnd) != args->caption)
+        return TRUE;
+    args->found = hwnd;
+    return FALSE;
+}
+
+HWND FindProcessWindow(DWORD pid, const char *className, const char *caption)
+{
+    FindArgs args = { pid, className, caption, NULL };
+    EnumWindows(FindProc, (LPARAM)&args);
+    return args.found;
+}
+
+HWND WaitForProcessWindow(DWORD pid, const char *className, const char *caption, DWORD timeoutMs)
+{
+    HWND found = NULL;
+    WaitUntil([&] { return (found = FindProcessWindow(pid, className, caption)) != NULL; }, timeoutMs);
+    return found;
+}
+
+HWND WaitForAgentReady(HANDLE process, DWORD timeoutMs)
+{
+    DWORD pid = ProcessId(process);
+    HWND agent = NULL;
+    WaitUntil([&] {
+        if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
+            return true;
+        agent = FindProcessWindow(pid, "#32770", "About Corvex Traymark");
+        if (!agent || !MarkerPresent())
+            return false;
+        char expected[32];
+        sprintf(expected, "%ld", (long)(LONG_PTR)agent);
+        return HandleRecordText() == expected;
+    }, timeoutMs);
+    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
+        return NULL;
+    return agent;
+}
+
+std::string WindowText(HWND hwnd)
+{
+    char text[2048];
+    text[0] = 0;
+    // WM_GETTEXT rather than GetWindowText: the latter does not read another
+    // process's controls.
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, NULL);
+    return text;
+}
+
+std::string ClassName(HWND hwnd)
+{
+    char name[256];
+    if (!GetClassNameA(hwnd, name, sizeof name))
+        return "";
+    return name;
+}
+
+std::string DialogItemText(HWND dialog, int id)
+{
+    HWND item = GetDlgItem(dialog, id);
+    return item ? WindowText(item) : std::string();
+}
+
+std::string MessageBoxText(HWND box) { return DialogItemText(box, 0xFFFF); }
+
+void PressButton(HWND dialog, int id)
+{
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
+}
+
+bool IsVisible(HWND hwnd) { return (GetWindowLongA(hwnd, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+// --------------------------------------------------- marker and handle record
+
+bool MarkerPresent() { return GlobalFindAtomA(kMarker) != 0; }
+
+void ClearMarkers()
+{
+    for (int i = 0; i < 1000; i++) {
+        ATOM atom = GlobalFindAtomA(kMarker);
+        if (!atom || GlobalDeleteAtom(atom) != 0)
+            break;
+    }
+}
+
+std::string HandleRecordText(DWORD *type, bool *present)
+{
+    std::string data;
+    DWORD t = 0;
+    bool ok = ReadValue(HKEY_CURRENT_USER, kCorvexKey, kHandleValue, &data, &t);
+    if (present)
+        *present = ok;
+    if (type)
+        *type = t;
+    if (!ok)
+        return std::string();
+    // The ANSI query may append a terminator that is not stored.
+    return data.substr(0, data.find('\0'));
+}
+
+int HandleRecordStoredChars()
+{
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kCorvexKey, 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return -1;
+    DWORD size = 0;
+    LONG rc = RegQueryValueExW(k, L"Traymark Window Handle", NULL, NULL, NULL, &size);
+    RegCloseKey(k);
+    return rc == ERROR_SUCCESS ? (int)(size / sizeof(WCHAR)) : -1;
+}
+
+// ------------------------------------------------------------ Windows version
+
+void SetWindowsVersion(const char *wineVersion)
+{
+    const char *key = "Software\\Wine\\AppDefaults\\traymark.exe";
+    if (wineVersion)
+        SetString(HKEY_CURRENT_USER, key, "Version", wineVersion);
+    else
+        DeleteValue(HKEY_CURRENT_USER, key, "Version");
+}
+
+std::string StartupFolder(bool nt)
+{
+    char path[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(NULL, path, nt ? CSIDL_COMMON_STARTUP : CSIDL_STARTUP, FALSE);
+    return path;
+}
+
+// -------------------------------------------------------- help viewer stand-in
+
+static CRITICAL_SECTION g_helpLockStorage;
+
+static CRITICAL_SECTION *HelpLock()
+{
+    static bool initialised = false;
+    if (!initialised) {
+        InitializeCriticalSection(&g_helpLockStorage);
+        initialised = true;
+    }
+    return &g_helpLockStorage;
+}
+static std::vector<HelpRequest> g_help;
+static HANDLE g_helpThread;
+static DWORD g_helpThreadId;
+static HANDLE g_helpReady;
+
+// Wine's WinHelpA sends WM_COPYDATA with this tag and a record
+// {WORD size; WORD command; LONG data; LONG reserved; WORD ofsFilename; WORD ofsData}.
+static const ULONG_PTR kWinHelpTag = 0xA1DE505;
+
+#pragma pack(push, 1)
+struct WinHelpRecord {
+    WORD size;
+    WORD command;
+    LONG data;
+    LONG reserved;
+    WORD ofsFilename;
+    WORD ofsData;
+};
+#pragma pack(pop)
+
+static LRESULT CALLBACK HelpViewerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COPYDATA) {
+        const COPYDATASTRUCT *cds = (const COPYDATASTRUCT *)lParam;
+        if (cds->dwData == kWinHelpTag && cds->cbData >= sizeof(WinHelpRecord)) {
+            const WinHelpRecord *record = (const WinHelpRecord *)cds->lpData;
+            HelpRequest request;
+            request.command = record->command;
+            request.data = record->data;
+            request.sender = (HWND)wParam;
+            if (record->ofsFilename && record->ofsFilename < cds->cbData) {
+                const char *name = (const char *)cds->lpData + record->ofsFilename;
+                request.file.assign(name, strnlen(name, cds->cbData - record->ofsFilename));
+            }
+            EnterCriticalSection(HelpLock());
+            g_help.push_back(request);
+            LeaveCriticalSection(HelpLock());
+        }
+        return TRUE;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+static DWORD WINAPI HelpViewerThread(LPVOID)
+{
+    WNDCLASSA wc;
+    ZeroMemory(&wc, sizeof wc);
+    wc.lpfnWndProc = HelpViewerProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "MS_WINHELP";
+    RegisterClassA(&wc);
+    HWND hwnd = CreateWindowA("MS_WINHELP", "Help viewer stand-in", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
+                              wc.hInstance, NULL);
+    MSG msg;
+    PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);   // the queue exists before we say ready
+    SetEvent(g_helpReady);
+    while (GetMessageA(&msg, NULL, 0, 0) > 0)
+        DispatchMessageA(&msg);
+    DestroyWindow(hwnd);
+    UnregisterClassA("MS_WINHELP", wc.hInstance);
+    return 0;
+}
+
+void StartHelpViewer()
+{
+    if (g_helpThread)
+        return;
+    ClearHelpRequests();
+    g_helpReady = CreateEventA(NULL, TRUE, FALSE, NULL);
+    g_helpThread = CreateThread(NULL, 0, HelpViewerThread, NULL, 0, &g_helpThreadId);
+    WaitForSingleObject(g_helpReady, 5000);
+    CloseHandle(g_helpReady);
+}
+
+void StopHelpViewer()
+{
+    if (!g_helpThread)
+        return;
+    PostThreadMessageA(g_helpThreadId, WM_QUIT, 0, 0);
+    WaitForSingleObject(g_helpThread, 5000);
+    CloseHandle(g_helpThread);
+    g_helpThread = NULL;
+}
+
+std::vector<HelpRequest> HelpRequests()
+{
+    EnterCriticalSection(HelpLock());
+    std::vector<HelpRequest> copy = g_help;
+    LeaveCriticalSection(HelpLock());
+    return copy;
+}
+
+void ClearHelpRequests()
+{
+    EnterCriticalSection(HelpLock());
+    g_help.clear();
+    LeaveCriticalSection(HelpLock());
+}
+
+std::vector<HelpRequest> WaitForHelpRequests(size_t count, DWORD timeoutMs)
+{
+    std::vector<HelpRequest> seen;
+    WaitUntil([&] { seen = HelpRequests(); return seen.size() >= count; }, timeoutMs);
+    return seen;
+}
+
+// ------------------------------------------------------------------ fixture
+
+void AgentTest::SetUp()
+{
+    ClearMarkers();
+    UninstallCorvex();
+    ResetLaunchLog();
+    SetWindowsVersion(NULL);
+}
+
+void AgentTest::TearDown()
+{
+    StopAll();
+    StopHelpViewer();
+    ClearMarkers();
+    SetWindowsVersion(NULL);
+}
+
+}  // namespace driver

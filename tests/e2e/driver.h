@@ -1,0 +1,135 @@
+// The driver plays the user: it prepares the registry and the stand-in Corvex,
+// starts traymark.exe with a tail, finds its windows and message boxes, presses
+// their buttons and reads back what the agent left in the system.
+// Every wait is bounded; every process it starts is stopped by its handle.
+#ifndef TRAYMARK_E2E_DRIVER_H
+#define TRAYMARK_E2E_DRIVER_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace driver {
+
+// --- Locations -------------------------------------------------------------
+std::string BuildDir();                    // folder of this test program, with trailing '\'
+std::string TraymarkExe();                 // BuildDir() + "traymark.exe"
+std::string StandinExe();                  // BuildDir() + "corvex32.exe"
+
+// --- Registry --------------------------------------------------------------
+void SetString(HKEY root, const char *key, const char *value, const char *data);
+void SetBytes(HKEY root, const char *key, const char *value, DWORD type, const void *data, DWORD size);
+void DeleteValue(HKEY root, const char *key, const char *value);
+void DeleteTree(HKEY root, const char *key);
+// Raw value bytes; false when absent.
+bool ReadValue(HKEY root, const char *key, const char *value, std::string *data, DWORD *type);
+
+extern const char kCorvexKey[];            // HKCU Software\Velmora\Corvex\Corvex
+extern const char kWinIniKey[];            // Software\Velmora\Corvex\WinIni
+extern const char kFileMenuKey[];          // HKCU Software\Velmora\Corvex\filemenu
+extern const char kOpenCommandKey[];       // HKCR Corvex\Shell\Open\Command
+extern const char kAppPathKey[];           // HKLM ...\App Paths\corvex32.exe
+extern const char kHandleValue[];          // "Traymark Window Handle"
+
+// --- The stand-in Corvex ---------------------------------------------------
+struct CorvexSetup {
+    const char *version = "8.1";           // NULL: no version value at all
+    bool classicHelp = true;               // place corvex.hlp
+    bool wizardHelp = true;                // place cxwizard.hlp
+};
+// Removes every trace of Corvex from the registry (the handle record included).
+void UninstallCorvex();
+// Copies the stand-in to C:\Program Files\Corvex Test\corvex32.exe (a folder
+// with a blank), registers its quoted open command and the version, and
+// places the requested help files beside it. Returns the executable's path.
+std::string InstallCorvex(const CorvexSetup &setup = CorvexSetup());
+std::string CorvexFolder();                // with trailing '\'
+
+// The stand-in appends each command line it is started with to this file.
+std::string LaunchLogPath();
+void ResetLaunchLog();
+std::vector<std::string> LaunchLog();
+// Waits until the log has at least `count` lines; returns the lines seen.
+std::vector<std::string> WaitForLaunches(size_t count, DWORD timeoutMs = 5000);
+// The command line the stand-in sees for `args` after its quoted path.
+std::string ExpectedLaunch(const std::string &args);
+
+// --- The agent process -----------------------------------------------------
+// Starts traymark.exe with the tail; the handle is closed by StopAll.
+HANDLE StartTraymark(const char *tail = "");
+// true and the exit code when the process ended within the time.
+bool WaitForExit(HANDLE process, DWORD timeoutMs, DWORD *exitCode = NULL);
+// Terminates every process started here that still runs, and closes the handles.
+void StopAll();
+
+// Top-level window of the process with that class and caption (either may be NULL).
+HWND FindProcessWindow(DWORD pid, const char *className, const char *caption);
+HWND WaitForProcessWindow(DWORD pid, const char *className, const char *caption, DWORD timeoutMs = 10000);
+// The hidden agent window, once its handle record and marker are in place.
+HWND WaitForAgentReady(HANDLE process, DWORD timeoutMs = 15000);
+DWORD ProcessId(HANDLE process);
+
+std::string WindowText(HWND hwnd);
+std::string ClassName(HWND hwnd);
+std::string DialogItemText(HWND dialog, int id);
+// The text of a message box (its static has the identifier 0xFFFF).
+std::string MessageBoxText(HWND box);
+// Presses a button the way a click would: WM_COMMAND BN_CLICKED to its dialog.
+void PressButton(HWND dialog, int id);
+bool IsVisible(HWND hwnd);
+// Waits until pred() holds or the time is up; returns pred().
+template <typename Pred> bool WaitUntil(Pred pred, DWORD timeoutMs = 5000)
+{
+    DWORD start = GetTickCount();
+    while (!pred()) {
+        if (GetTickCount() - start > timeoutMs)
+            return pred();
+        Sleep(20);
+    }
+    return true;
+}
+
+// --- Instance marker and handle record -------------------------------------
+bool MarkerPresent();
+void ClearMarkers();                       // deletes every reference of the atom
+// The record's text up to any terminator; type and presence on request.
+std::string HandleRecordText(DWORD *type = NULL, bool *present = NULL);
+// Characters stored for the record, a terminator included if one was stored; -1 when absent.
+int HandleRecordStoredChars();
+
+// --- Windows version seen by traymark.exe (Wine's per-program setting) ----
+void SetWindowsVersion(const char *wineVersion);   // "win98", "winme", "win2k", "winxp"; NULL resets
+
+// --- Stand-in help viewer: a window of class "MS_WINHELP" ------------------
+struct HelpRequest {
+    WORD command;
+    LONG data;
+    std::string file;
+    HWND sender;
+};
+void StartHelpViewer();
+void StopHelpViewer();
+std::vector<HelpRequest> HelpRequests();
+void ClearHelpRequests();
+// Waits until at least `count` requests arrived.
+std::vector<HelpRequest> WaitForHelpRequests(size_t count, DWORD timeoutMs = 5000);
+
+// Folder paths as the agent would name them in its messages.
+std::string StartupFolder(bool nt);
+
+// --- Fixture ---------------------------------------------------------------
+// Each test starts from no marker, no Corvex, an empty launch log and no help
+// requests, with the Windows version left to Wine's default; every process
+// started is stopped at the end.
+class AgentTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+}  // namespace driver
+
+#endif

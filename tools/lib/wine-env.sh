@@ -1,0 +1,64 @@
+# Shared by tools/run, tools/test and .ci/run: a disposable Wine prefix inside a
+# virtual desktop, on the current DISPLAY or on an Xvfb of our own.
+# Source it; it defines functions and touches nothing until they are called.
+
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree=;mshtml="}
+export WINEARCH=win32
+
+XVFB_PID=""
+
+# Starts an Xvfb when there is no display; remembers its pid for stop_display.
+start_display_if_needed() {
+  if [ -n "${DISPLAY:-}" ]; then
+    return 0
+  fi
+  local n
+  for n in $(seq 91 140); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+      XVFB_PID=$!
+      export DISPLAY=":$n"
+      local i
+      for i in $(seq 1 100); do
+        [ -e "/tmp/.X11-unix/X$n" ] && return 0
+        kill -0 "$XVFB_PID" 2>/dev/null || break
+        sleep 0.1
+      done
+      echo "Xvfb did not start on :$n" >&2
+      return 1
+    fi
+  done
+  echo "no free X display number" >&2
+  return 1
+}
+
+stop_display() {
+  if [ -n "$XVFB_PID" ]; then
+    kill "$XVFB_PID" 2>/dev/null
+    wait "$XVFB_PID" 2>/dev/null
+    XVFB_PID=""
+  fi
+}
+
+# make_prefix DIR: a fresh 32-bit prefix whose programs run in a 1024x768 virtual
+# desktop (bare Xvfb has no window manager, so focus would be unreliable) and
+# whose crashes fail instead of waiting on a dialog.
+make_prefix() {
+  export WINEPREFIX="$1"
+  stop_prefix
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  wineboot -i >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  wineserver -w
+}
+
+# Ends everything of our own prefix, and nothing else.
+stop_prefix() {
+  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+  fi
+}

@@ -1,0 +1,115 @@
+#include <windows.h>
+
+#include "app/agent_state.h"
+#include "mainapp/help.h"
+#include "recent/recent_files.h"
+#include "res/resource.h"
+#include "ui/agent_window.h"
+#include "ui/close_dialog.h"
+#include "ui/tray_icon.h"
+#include "ui/tray_menu.h"
+
+#ifndef WM_THEMECHANGED
+#define WM_THEMECHANGED 0x031A
+#endif
+
+static void SetWindowIcon(HWND hwnd, WPARAM which, int width, int height)
+{
+    HICON icon = (HICON)LoadImageA(AgentState.hInstance, MAKEINTRESOURCEA(IDI_TRAYMARK), IMAGE_ICON,
+                                   width, height, LR_DEFAULTCOLOR);
+    if (icon)
+        SendMessageA(hwnd, WM_SETICON, which, (LPARAM)icon);
+}
+
+static BOOL OnInitDialog(HWND hwnd)
+{
+    SetDlgItemTextA(hwnd, IDC_VERSION_TEXT, VERSION_LINE);
+    /* These two icons live as long as the window. */
+    SetWindowIcon(hwnd, ICON_SMALL, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON));
+    SetWindowIcon(hwnd, ICON_BIG, GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+    AgentState.busy = 0;
+    AddTrayIcon(hwnd, 0);
+    EnableWindow(GetDlgItem(hwnd, IDCANCEL), TRUE);
+    EnableWindow(GetDlgItem(hwnd, IDC_ABOUT_HELP), TRUE);
+    AgentState.taskbarCreatedMsg = RegisterWindowMessageA("TaskbarCreated");
+    return TRUE;
+}
+
+static void OnEndSession(HWND hwnd, BOOL ending)
+{
+    if (!ending)
+        return;
+    RequestHelp(hwnd, 0, 1);
+    if (AgentState.instanceAtom) {
+        GlobalDeleteAtom(AgentState.instanceAtom);
+        AgentState.instanceAtom = 0;   /* the loop's end must not delete it again */
+    }
+    DestroyWindow(hwnd);
+}
+
+static void ShowAboutBox(HWND hwnd)
+{
+    AgentState.busy = 1;
+    ShowWindow(GetDlgItem(hwnd, IDCANCEL), SW_SHOW);
+    ShowWindow(GetDlgItem(hwnd, IDC_ABOUT_HELP), SW_SHOW);
+    ShowWindow(hwnd, SW_SHOW);
+}
+
+static void DismissAboutBox(HWND hwnd)
+{
+    ShowWindow(hwnd, SW_HIDE);
+    RequestHelp(hwnd, 0, 1);
+    AgentState.busy = 0;
+}
+
+static void OnCommand(HWND hwnd, UINT id)
+{
+    switch (id) {
+    case IDCANCEL:        DismissAboutBox(hwnd); break;
+    case IDM_QUIT:        RequestHelp(hwnd, 0, 1); DestroyWindow(hwnd); break;
+    case IDC_ABOUT_HELP:  RequestHelp(hwnd, HELPID_TRAYMARK, 0); break;
+    case IDM_ABOUT:       ShowAboutBox(hwnd); break;
+    case IDM_OPEN:        OnOpenCommand(hwnd); break;
+    case IDM_HELP:        RequestHelp(hwnd, 0, 0); break;
+    case IDM_FAVORITES:   OnFavoritesCommand(hwnd); break;
+    case IDM_CLOSE:       OnCloseCommand(hwnd); break;
+    default:
+        if (id >= IDM_RECENT_FIRST && id <= IDM_RECENT_LAST)
+            OnRecentFileCommand(hwnd, id);
+        break;
+    }
+}
+
+INT_PTR CALLBACK AgentWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog(hwnd);
+    case WM_DESTROY:
+        RemoveTrayIcon(hwnd, 0);
+        PostQuitMessage(0);
+        return TRUE;
+    case WM_ENDSESSION:
+        OnEndSession(hwnd, (BOOL)wParam);
+        return TRUE;
+    case WM_SYSCOLORCHANGE:
+    case WM_THEMECHANGED:
+        RefreshTrayIcon(hwnd, 0);
+        return TRUE;
+    case WM_TIMER:
+        OnTrayRetryTimer(hwnd, (UINT_PTR)wParam);
+        return TRUE;
+    case WM_TRAYNOTIFY:
+        OnTrayNotify(hwnd, (UINT)wParam, (UINT)lParam);
+        return TRUE;
+    case WM_COMMAND:
+        OnCommand(hwnd, LOWORD(wParam));
+        return TRUE;
+    }
+    /* Registered at run time, so it cannot be a case label. */
+    if (message == AgentState.taskbarCreatedMsg && message != 0) {
+        AddTrayIcon(hwnd, 0);
+        return FALSE;
+    }
+    return FALSE;
+}

@@ -1,0 +1,78 @@
+#include <windows.h>
+
+#include "app/agent_state.h"
+#include "app/messages.h"
+#include "mainapp/help.h"
+#include "mainapp/launcher.h"
+#include "recent/recent_files.h"
+#include "res/resource.h"
+#include "ui/tray_menu.h"
+
+static void OnLeftButtonUp(HWND window, UINT identifier)
+{
+    DWORD now = GetTickCount();
+    if (now > AgentState.clickDeadline && identifier == TRAY_ICON_ID && !AgentState.busy) {
+        AgentState.busy = 1;
+        LaunchMainApp(window, NULL, NULL);
+        AgentState.busy = 0;
+    }
+    /* Taken after the launch, so the second click of a double click is swallowed. */
+    AgentState.clickDeadline = GetDoubleClickTime() + GetTickCount();
+}
+
+void OnTrayNotify(HWND window, UINT identifier, UINT mouseMessage)
+{
+    if (mouseMessage == WM_LBUTTONUP)
+        OnLeftButtonUp(window, identifier);
+    else if (mouseMessage == WM_RBUTTONUP && identifier == TRAY_ICON_ID && !AgentState.busy)
+        ShowTrayMenu(window);
+}
+
+static void AppendMenuText(HMENU menu, UINT id, UINT command, const char *fallback)
+{
+    char label[PATH_BUFFER_SIZE];
+    LoadText(id, fallback, label, sizeof label);
+    InsertMenuA(menu, (UINT)-1, MF_BYPOSITION | MF_STRING, command, label);
+}
+
+void BuildTrayMenu(HMENU menu)
+{
+    char helpPath[HELP_PATH_SIZE];
+    BuildRecentFileItems(menu);
+    AppendMenuText(menu, IDS_FAVORITES, IDM_FAVORITES, "Favorites...");
+    AppendMenuText(menu, IDS_OPEN, IDM_OPEN, "Open Corvex");
+    if (LocateHelpFile(helpPath))
+        AppendMenuText(menu, IDS_HELP, IDM_HELP, "Corvex Help");
+    AppendMenuText(menu, IDS_ABOUT, IDM_ABOUT, "About...");
+    AppendMenuText(menu, IDS_CLOSE, IDM_CLOSE, "Close...");
+}
+
+void ShowTrayMenu(HWND window)
+{
+    POINT cursor = { 0, 0 };
+    GetCursorPos(&cursor);
+    HMENU menu = CreatePopupMenu();
+    if (!menu)
+        return;
+    BuildTrayMenu(menu);
+
+    AgentState.busy = 1;
+    /* Without the foreground the menu would not close when the user clicks elsewhere. */
+    SetForegroundWindow(window);
+    TrackPopupMenuEx(menu, TPM_RIGHTBUTTON | TPM_RIGHTALIGN | TPM_BOTTOMALIGN, cursor.x, cursor.y,
+                     window, NULL);
+    AgentState.busy = 0;
+    /* Lets the menu close properly on the next click (KB135788). */
+    PostMessageA(window, WM_NULL, 0, 0);
+    DestroyMenu(menu);
+}
+
+void OnOpenCommand(HWND window)
+{
+    LaunchMainApp(window, NULL, NULL);
+}
+
+void OnFavoritesCommand(HWND window)
+{
+    LaunchMainApp(window, "/favorites", NULL);
+}
