@@ -495,6 +495,70 @@ std::vector<HelpRequest> WaitForHelpRequests(size_t count, DWORD timeoutMs)
     return seen;
 }
 
+// ------------------------------------------------------ tray clicks and keys
+
+void PostTrayClick(HWND agent, UINT mouseMessage, UINT iconId)
+{
+    PostMessageA(agent, 0x8064, iconId, mouseMessage);
+}
+
+struct MenuArgs {
+    DWORD pid;
+    HWND found;
+};
+
+static BOOL CALLBACK FindMenuProc(HWND hwnd, LPARAM lParam)
+{
+    MenuArgs *args = (MenuArgs *)lParam;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == args->pid && ClassName(hwnd) == "#32768" && IsWindowVisible(hwnd)) {
+        args->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindVisibleMenu(DWORD pid)
+{
+    MenuArgs args = { pid, NULL };
+    EnumWindows(FindMenuProc, (LPARAM)&args);
+    return args.found;
+}
+
+HWND WaitForVisibleMenu(DWORD pid, DWORD timeoutMs)
+{
+    HWND found = NULL;
+    WaitUntil([&] { return (found = FindVisibleMenu(pid)) != NULL; }, timeoutMs);
+    return found;
+}
+
+void TapKeys(const std::vector<BYTE> &keys)
+{
+    for (BYTE vk : keys) {
+        keybd_event(vk, (BYTE)MapVirtualKeyA(vk, 0), 0, 0);
+        Sleep(30);
+        keybd_event(vk, (BYTE)MapVirtualKeyA(vk, 0), KEYEVENTF_KEYUP, 0);
+        Sleep(60);
+    }
+}
+
+std::vector<std::string> LaunchesUpToMarker(HWND agent)
+{
+    const std::string marker = ExpectedLaunch("/favorites");
+    auto markers = [&](const std::vector<std::string> &lines) {
+        size_t n = 0;
+        for (const std::string &line : lines)
+            n += line == marker;
+        return n;
+    };
+    size_t before = markers(LaunchLog());
+    PostMessageA(agent, WM_COMMAND, 105, 0);
+    std::vector<std::string> lines;
+    WaitUntil([&] { lines = LaunchLog(); return markers(lines) > before; }, 10000);
+    return lines;
+}
+
 // ------------------------------------------------------------------ fixture
 
 void AgentTest::SetUp()

@@ -120,6 +120,19 @@ std::vector<HelpRequest> WaitForHelpRequests(size_t count, DWORD timeoutMs = 500
 // Folder paths as the agent would name them in its messages.
 std::string StartupFolder(bool nt);
 
+// --- Tray callbacks, the tray menu and keys ------------------------------
+// Posts WM_TRAYNOTIFY (0x8064) the way the shell does: icon identifier, mouse message.
+void PostTrayClick(HWND agent, UINT mouseMessage, UINT iconId = 1006);
+// A visible pop-up menu window (class "#32768") of the process, or NULL.
+HWND FindVisibleMenu(DWORD pid);
+HWND WaitForVisibleMenu(DWORD pid, DWORD timeoutMs = 5000);
+// Presses and releases keys in the foreground thread's input, one after another.
+void TapKeys(const std::vector<BYTE> &keys);
+// Posts "Favorites..." (105) behind everything posted before and returns the
+// launch log once its line is in. The agent starts Corvex one at a time and
+// waits for each start, so whatever earlier messages launched is logged by then.
+std::vector<std::string> LaunchesUpToMarker(HWND agent);
+
 // --- Fixture ---------------------------------------------------------------
 // Each test starts from no marker, no Corvex, an empty launch log and no help
 // requests, with the Windows version left to Wine's default; every process

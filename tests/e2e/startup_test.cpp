@@ -1,0 +1,663 @@
+// Start-up decisions, instance control and the agent window, played against
+// the real traymark.exe: each test starts the agent the way Windows or a
+// second copy would and reads back windows, marker, handle record and the
+// requests the agent made.
+#include "tests/e2e/driver.h"
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+using namespace driver;
+
+namespace {
+
+const char kMarkerName[] = "Corvex Traymark Active";
+const char kAgentCaption[] = "About Corvex Traymark";
+const char kBareFolder[] = "C:\\CorvexBare\\";
+const char kBareExe[] = "C:\\CorvexBare\\corvex32.exe";
+
+const WPARAM kIdCancel = 2;
+const WPARAM kIdmQuit = 3;
+const WPARAM kIdAboutHelp = 9;
+const WPARAM kIdmAbout = 101;
+const int kIdVersionText = 1000;
+
+std::string MissingText(bool nt)
+{
+    return "Corvex was not found or it is the incorrect version.\n\nEither:\n"
+           "        reinstall Corvex 8.1 or later,\nor\n"
+           "        remove the Corvex Traymark shortcut from the \"" +
+           StartupFolder(nt) + "\" folder.";
+}
+
+std::string HelpMissingText(bool nt)
+{
+    return "The Corvex help file was not found.\n\nEither:\n"
+           "        reinstall Corvex 8.1 or later,\nor\n"
+           "        remove the Corvex Traymark shortcut from the \"" +
+           StartupFolder(nt) + "\" folder.";
+}
+
+std::string ClassicHelpFile() { return CorvexFolder() + "corvex.hlp"; }
+
+bool SameFile(const std::string &a, const std::string &b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
+
+bool Running(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
+
+// As the agent stores it: decimal text, no terminator.
+void WriteRecord(LONG value)
+{
+    char text[32];
+    sprintf(text, "%ld", (long)value);
+    SetBytes(HKEY_CURRENT_USER, kCorvexKey, kHandleValue, REG_SZ, text, (DWORD)strlen(text));
+}
+
+std::string DecimalHandle(HWND hwnd)
+{
+    char text[32];
+    sprintf(text, "%ld", (long)(LONG_PTR)hwnd);
+    return text;
+}
+
+bool SendCommand(HWND window, WPARAM id)
+{
+    DWORD_PTR result;
+    return SendMessageTimeoutA(window, WM_COMMAND, id, 0, SMTO_NORMAL, 10000, &result) != 0;
+}
+
+// Returns once the agent has finished whatever was queued or sent before.
+void Sync(HWND window)
+{
+    DWORD_PTR result;
+    SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+}
+
+struct CountArgs {
+    DWORD pid;
+    const char *className;
+    bool visibleOnly;
+    int count;
+};
+
+BOOL CALLBACK CountProc(HWND hwnd, LPARAM lParam)
+{
+    CountArgs *args = (CountArgs *)lParam;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == args->pid && (!args->className || ClassName(hwnd) == args->className) &&
+        (!args->visibleOnly || IsWindowVisible(hwnd)))
+        args->count++;
+    return TRUE;
+}
+
+int CountProcessWindows(DWORD pid, const char *className, bool visibleOnly)
+{
+    CountArgs args = { pid, className, visibleOnly, 0 };
+    EnumWindows(CountProc, (LPARAM)&args);
+    return args.count;
+}
+
+// Waits for the end of a start that must show nothing, watching for any
+// visible window it puts up on the way.
+bool WaitForQuietExit(HANDLE process, DWORD timeoutMs, DWORD *code, bool *showedWindow)
+{
+    DWORD pid = ProcessId(process);
+    *showedWindow = false;
+    DWORD start = GetTickCount();
+    while (Running(process)) {
+        if (CountProcessWindows(pid, NULL, true) > 0)
+            *showedWindow = true;
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(5);
+    }
+    GetExitCodeProcess(process, code);
+    return true;
+}
+
+// Our own windows only receive what another process sends while we pump.
+bool WaitForExitPumping(HANDLE process, DWORD timeoutMs, DWORD *code)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (MsgWaitForMultipleObjects(1, &process, FALSE, 20, QS_ALLINPUT) == WAIT_OBJECT_0)
+            break;
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+    }
+    GetExitCodeProcess(process, code);
+    return true;
+}
+
+// Starts traymark.exe and waits until it is fully up; NULL window on failure.
+HANDLE StartAgent(HWND *window, const char *tail = "")
+{
+    HANDLE process = StartTraymark(tail);
+    *window = process ? WaitForAgentReady(process) : NULL;
+    return process;
+}
+
+// The close request a second copy would send; the process must end with 0.
+void QuitAgent(HANDLE process, HWND window)
+{
+    EXPECT_TRUE(SendCommand(window, kIdmQuit));
+    DWORD code = 99;
+    EXPECT_TRUE(WaitForExit(process, 10000, &code)) << "agent did not end on IDM_QUIT";
+    EXPECT_EQ(0u, code);
+}
+
+// A start with Corvex unusable: one message box, then a quiet end.
+void ExpectRefusal(const char *tail, bool nt)
+{
+    bool recordBefore = false;
+    std::string record = HandleRecordText(NULL, &recordBefore);
+    HANDLE process = StartTraymark(tail);
+    ASSERT_NE((HANDLE)NULL, process);
+    DWORD pid = ProcessId(process);
+    HWND box = WaitForProcessWindow(pid, "#32770", "Corvex Traymark");
+    ASSERT_NE((HWND)NULL, box) << "no message box";
+    EXPECT_EQ(MissingText(nt), MessageBoxText(box));
+    EXPECT_EQ(1, CountProcessWindows(pid, "#32770", false));
+    EXPECT_EQ((HWND)NULL, FindProcessWindow(pid, "#32770", kAgentCaption));
+    EXPECT_FALSE(MarkerPresent());
+    PressButton(box, IDOK);
+    DWORD code = 99;
+    ASSERT_TRUE(WaitForExit(process, 10000, &code)) << "still running after OK";
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(MarkerPresent());
+    bool recordAfter = false;
+    EXPECT_EQ(record, HandleRecordText(NULL, &recordAfter)) << "a refused start wrote the handle record";
+    EXPECT_EQ(recordBefore, recordAfter);
+}
+
+// A start that must come up as the agent; it is closed again afterwards.
+void ExpectRun(const char *tail = "")
+{
+    HWND window;
+    HANDLE process = StartAgent(&window, tail);
+    ASSERT_NE((HWND)NULL, window) << "agent did not come up";
+    QuitAgent(process, window);
+}
+
+// Copies the stand-in to a folder without blanks, with a help file so that
+// closing the agent needs no message.
+void InstallBareCopy()
+{
+    CreateDirectoryA(kBareFolder, NULL);
+    ASSERT_TRUE(CopyFileA(StandinExe().c_str(), kBareExe, FALSE));
+    ASSERT_TRUE(CopyFileA(ClassicHelpFile().c_str(), (std::string(kBareFolder) + "corvex.hlp").c_str(), FALSE));
+}
+
+// --- Windows of our own that a stale or foreign record may name -----------
+
+struct Received {
+    HWND hwnd;
+    WPARAM wParam;
+};
+std::vector<Received> g_commands;
+
+INT_PTR CALLBACK ForeignDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_COMMAND) {
+        g_commands.push_back({ hwnd, wParam });
+        return TRUE;
+    }
+    return message == WM_INITDIALOG;
+}
+
+LRESULT CALLBACK ForeignWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COMMAND) {
+        g_commands.push_back({ hwnd, wParam });
+        return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+HWND CreateForeignDialog(const char *caption)
+{
+    // DLGTEMPLATE followed by empty menu, class and title arrays.
+    DWORD storage[16] = {};
+    DLGTEMPLATE *tpl = (DLGTEMPLATE *)storage;
+    tpl->style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+    tpl->cx = 100;
+    tpl->cy = 50;
+    HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(NULL), tpl, NULL, ForeignDialogProc, 0);
+    if (dialog)
+        SetWindowTextA(dialog, caption);
+    return dialog;
+}
+
+HWND CreateForeignWindow(const char *caption)
+{
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = ForeignWindowProc;
+        wc.hInstance = GetModuleHandleA(NULL);
+        wc.lpszClassName = "TraymarkTestForeign";
+        registered = RegisterClassA(&wc) != 0;
+    }
+    return CreateWindowA("TraymarkTestForeign", caption, WS_OVERLAPPEDWINDOW, 0, 0, 100, 50, NULL, NULL,
+                         GetModuleHandleA(NULL), NULL);
+}
+
+class StartupTest : public AgentTest {
+protected:
+    void TearDown() override
+    {
+        AgentTest::TearDown();
+        g_commands.clear();
+    }
+};
+
+}  // namespace
+
+// --- Refusal ---------------------------------------------------------------
+
+// The message names the Startup folder of the family: the common one on NT,
+// the user's own on the consumer family.
+TEST_F(StartupTest, CorvexMissingShowsOneMessageNamingTheStartupFolder)
+{
+    ASSERT_NE(StartupFolder(true), StartupFolder(false)) << "the two folders must differ to tell them apart";
+    ASSERT_NE("", StartupFolder(true));
+    struct Case {
+        const char *wineVersion;
+        bool nt;
+    } cases[] = { { NULL, true }, { "win98", false }, { "win2k", true }, { "winxp", true } };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.wineVersion ? c.wineVersion : "Wine default");
+        SetWindowsVersion(c.wineVersion);
+        ExpectRefusal("", c.nt);
+    }
+}
+
+// --- Version gate ------------------------------------------------------------
+
+TEST_F(StartupTest, VersionGateDecidesBetweenRunAndRefusal)
+{
+    struct Case {
+        const char *version;   // NULL: no version value
+        bool runs;
+    } cases[] = {
+        { "9.0", true }, { "R8.1", true }, { "8.0", false }, { "10.0", false }, { NULL, false },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.version ? c.version : "no version value");
+        UninstallCorvex();
+        CorvexSetup setup;
+        setup.version = c.version;
+        InstallCorvex(setup);
+        if (c.runs)
+            ExpectRun();
+        else
+            ExpectRefusal("", true);
+    }
+}
+
+// --- Locating Corvex from its open command and App Paths -----------------
+
+TEST_F(StartupTest, OpenCommandAndAppPathsDecideWhetherCorvexIsFound)
+{
+    InstallCorvex();
+    InstallBareCopy();
+    std::string blanks = CorvexFolder() + "corvex32.exe";   // has a blank, exists
+    struct Case {
+        const char *name;
+        std::string openCommand;   // empty: no open-command key at all
+        std::string appPath;       // empty: no App Paths key
+        bool runs;
+    } cases[] = {
+        { "unquoted path without blanks, quoted argument", std::string(kBareExe) + " \"%1\"", "", true },
+        { "unquoted path with blanks, no argument", blanks, "", false },
+        { "open command names a missing file; App Paths is not consulted",
+          "\"C:\\CorvexGone\\corvex32.exe\" \"%1\"", kBareExe, false },
+        { "App Paths when the open command is absent", "", kBareExe, true },
+        { "App Paths with an unquoted path with blanks", "", blanks, false },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        DeleteTree(HKEY_CLASSES_ROOT, "Corvex");
+        DeleteTree(HKEY_LOCAL_MACHINE, kAppPathKey);
+        if (!c.openCommand.empty())
+            SetString(HKEY_CLASSES_ROOT, kOpenCommandKey, "", c.openCommand.c_str());
+        if (!c.appPath.empty())
+            SetString(HKEY_LOCAL_MACHINE, kAppPathKey, "", c.appPath.c_str());
+        if (c.runs)
+            ExpectRun();
+        else
+            ExpectRefusal("", true);
+    }
+}
+
+// --- Normal run ----------------------------------------------------------
+
+TEST_F(StartupTest, RunPublishesHiddenAgentWindowAndMarker)
+{
+    InstallCorvex();   // quoted path followed by "%1"
+    HWND window;
+    HANDLE process = StartAgent(&window);
+    ASSERT_NE((HWND)NULL, window);
+
+    EXPECT_TRUE(MarkerPresent());
+    DWORD type = 0;
+    EXPECT_EQ(DecimalHandle(window), HandleRecordText(&type));
+    EXPECT_EQ((DWORD)REG_SZ, type);
+
+    EXPECT_EQ("#32770", ClassName(window));
+    EXPECT_EQ(kAgentCaption, WindowText(window));
+    EXPECT_FALSE(IsVisible(window));
+    EXPECT_EQ("Corvex\xAE Traymark 8.1  (4319)", DialogItemText(window, kIdVersionText));
+    for (int id : { 2, 9 }) {
+        SCOPED_TRACE(id);
+        HWND button = GetDlgItem(window, id);
+        ASSERT_NE((HWND)NULL, button);
+        EXPECT_FALSE(IsVisible(button));
+        EXPECT_TRUE(IsWindowEnabled(button));
+    }
+    EXPECT_EQ(0, CountProcessWindows(ProcessId(process), NULL, true));
+    QuitAgent(process, window);
+}
+
+// The record is the digits alone; a terminator stored by an older writer
+// must not survive the rewrite either.
+// --- A second start while a copy runs --------------------------------------
+
+TEST_F(StartupTest, SecondStartWithoutRecognisedTailEndsQuietly)
+{
+    InstallCorvex();
+    HWND window;
+    HANDLE agent = StartAgent(&window);
+    ASSERT_NE((HWND)NULL, window);
+    std::string record = HandleRecordText();
+    // With a copy marked as running Corvex is not looked at: an unusable
+    // Corvex must not bring up the refusal.
+    DeleteTree(HKEY_CLASSES_ROOT, "Corvex");
+
+    for (const char *tail : { "", "/nosplash", "/remove now" }) {
+        SCOPED_TRACE(std::string("tail \"") + tail + "\"");
+        HANDLE second = StartTraymark(tail);
+        DWORD code = 99;
+        bool showed = true;
+        ASSERT_TRUE(WaitForQuietExit(second, 10000, &code, &showed)) << "second start did not end";
+        EXPECT_EQ(0u, code);
+        EXPECT_FALSE(showed);
+        EXPECT_TRUE(Running(agent));
+        EXPECT_TRUE(IsWindow(window));
+        EXPECT_FALSE(IsVisible(window));
+        EXPECT_TRUE(MarkerPresent());
+        EXPECT_EQ(record, HandleRecordText());
+    }
+    InstallCorvex();   // the close path needs the help file again
+    QuitAgent(agent, window);
+}
+
+// --- "/remove" -------------------------------------------------------------
+
+TEST_F(StartupTest, RemoveClosesTheRunningCopy)
+{
+    InstallCorvex();
+    HWND window;
+    HANDLE agent = StartAgent(&window);
+    ASSERT_NE((HWND)NULL, window);
+    std::string record = HandleRecordText();
+
+    HANDLE remover = StartTraymark("/remove");
+    DWORD code = 99;
+    ASSERT_TRUE(WaitForExit(remover, 10000, &code)) << "the /remove start did not end";
+    EXPECT_EQ(0u, code);
+    code = 99;
+    ASSERT_TRUE(WaitForExit(agent, 10000, &code)) << "the running copy did not close";
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(MarkerPresent());
+    EXPECT_EQ(record, HandleRecordText()) << "the record outlives the agent";
+}
+
+// A marker without a live agent window behind the record: the close request
+// goes only to a dialog that carries the agent's caption.
+TEST_F(StartupTest, RemoveSendsOnlyToAnAgentWindow)
+{
+    HWND gone = CreateForeignWindow("gone");
+    ASSERT_NE((HWND)NULL, gone);
+    DestroyWindow(gone);
+    HWND plain = CreateForeignWindow(kAgentCaption);
+    HWND otherDialog = CreateForeignDialog("Something else");
+    HWND lookalike = CreateForeignDialog(kAgentCaption);
+    ASSERT_NE((HWND)NULL, plain);
+    ASSERT_NE((HWND)NULL, otherDialog);
+    ASSERT_NE((HWND)NULL, lookalike);
+    ASSERT_EQ("#32770", ClassName(otherDialog));
+    ASSERT_FALSE(IsWindow(gone)) << "the dead handle names a live window again";
+
+    struct Case {
+        const char *name;
+        HWND target;
+        bool receives;
+    } cases[] = {
+        { "dead handle", gone, false },
+        { "plain window with the agent caption", plain, false },
+        { "dialog with another caption", otherDialog, false },
+        { "dialog with the agent caption", lookalike, true },
+    };
+    ASSERT_NE(0, GlobalAddAtomA(kMarkerName));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        g_commands.clear();
+        WriteRecord((LONG)(LONG_PTR)c.target);
+        HANDLE remover = StartTraymark("/remove");
+        DWORD code = 99;
+        ASSERT_TRUE(WaitForExitPumping(remover, 10000, &code)) << "the /remove start did not end";
+        EXPECT_EQ(0u, code);
+        EXPECT_TRUE(MarkerPresent()) << "a close request leaves the marker to the agent";
+        if (c.receives) {
+            ASSERT_EQ(1u, g_commands.size());
+            EXPECT_EQ(c.target, g_commands[0].hwnd);
+            EXPECT_EQ(kIdmQuit, g_commands[0].wParam);
+        } else {
+            EXPECT_EQ(0u, g_commands.size());
+        }
+        if (c.target != gone)
+            EXPECT_TRUE(IsWindow(c.target));
+    }
+    DestroyWindow(plain);
+    DestroyWindow(otherDialog);
+    DestroyWindow(lookalike);
+}
+
+TEST_F(StartupTest, RemoveWithNoCopyMarkedStartsTheAgent)
+{
+    InstallCorvex();
+    ExpectRun("/remove");
+}
+
+// --- "/clear" --------------------------------------------------------------
+
+TEST_F(StartupTest, ClearRemovesEveryMarkerReferenceAndLetsASecondCopyStart)
+{
+    InstallCorvex();
+    HWND first;
+    HANDLE agentA = StartAgent(&first);
+    ASSERT_NE((HWND)NULL, first);
+    ASSERT_NE(0, GlobalAddAtomA(kMarkerName));   // a second reference to the same marker
+
+    HANDLE clearer = StartTraymark("/clear");
+    DWORD code = 99;
+    ASSERT_TRUE(WaitForExit(clearer, 10000, &code)) << "the /clear start did not end";
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(MarkerPresent());
+    EXPECT_TRUE(Running(agentA));
+    EXPECT_TRUE(IsWindow(first));
+
+    HWND second;
+    HANDLE agentB = StartAgent(&second);
+    ASSERT_NE((HWND)NULL, second) << "no second copy after /clear";
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(Running(agentA));
+    EXPECT_EQ(first, FindProcessWindow(ProcessId(agentA), "#32770", kAgentCaption));
+    EXPECT_EQ(second, FindProcessWindow(ProcessId(agentB), "#32770", kAgentCaption));
+    QuitAgent(agentB, second);
+    QuitAgent(agentA, first);
+}
+
+// --- About box -------------------------------------------------------------
+
+TEST_F(StartupTest, AboutBoxShowsAndEachWayOfDismissingHidesItAndQuitsHelp)
+{
+    InstallCorvex();
+    StartHelpViewer();
+    HWND window;
+    HANDLE agent = StartAgent(&window);
+    ASSERT_NE((HWND)NULL, window);
+
+    struct Dismissal {
+        const char *name;
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+    } ways[] = {
+        { "OK button", WM_COMMAND, 0, 0 },
+        { "Esc key", WM_KEYDOWN, VK_ESCAPE, 1 },
+        { "close box", WM_SYSCOMMAND, SC_CLOSE, 0 },
+    };
+    for (const Dismissal &way : ways) {
+        SCOPED_TRACE(way.name);
+        ClearHelpRequests();
+        PostMessageA(window, WM_COMMAND, kIdmAbout, 0);
+        ASSERT_TRUE(WaitUntil([&] { return IsVisible(window); })) << "About box not shown";
+        for (int id : { 2, 9 }) {
+            SCOPED_TRACE(id);
+            EXPECT_TRUE(IsVisible(GetDlgItem(window, id)));
+            EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, id)));
+        }
+        if (way.message == WM_COMMAND)
+            PressButton(window, (int)kIdCancel);
+        else
+            PostMessageA(window, way.message, way.wParam, way.lParam);
+        EXPECT_TRUE(WaitUntil([&] { return !IsVisible(window); })) << "About box not hidden";
+        std::vector<HelpRequest> help = WaitForHelpRequests(1);
+        Sync(window);
+        help = HelpRequests();
+        ASSERT_EQ(1u, help.size());
+        EXPECT_EQ(HELP_QUIT, help[0].command);
+        EXPECT_TRUE(SameFile(ClassicHelpFile(), help[0].file)) << help[0].file;
+        EXPECT_EQ(window, help[0].sender);
+        EXPECT_TRUE(Running(agent));
+    }
+
+    // "Help" in the About box asks for the agent's topic.
+    ClearHelpRequests();
+    PostMessageA(window, WM_COMMAND, kIdmAbout, 0);
+    ASSERT_TRUE(WaitUntil([&] { return IsVisible(window); }));
+    PressButton(window, (int)kIdAboutHelp);
+    std::vector<HelpRequest> help = WaitForHelpRequests(1);
+    ASSERT_EQ(1u, help.size());
+    EXPECT_EQ(HELP_CONTEXT, help[0].command);
+    EXPECT_EQ(15012, help[0].data);
+    EXPECT_TRUE(SameFile(ClassicHelpFile(), help[0].file)) << help[0].file;
+    EXPECT_TRUE(IsVisible(window)) << "Help leaves the About box up";
+    PressButton(window, (int)kIdCancel);
+    EXPECT_TRUE(WaitUntil([&] { return !IsVisible(window); }));
+    QuitAgent(agent, window);
+}
+
+// --- Closing -----------------------------------------------------------------
+
+TEST_F(StartupTest, QuitRequestClosesHelpThenEndsTheAgent)
+{
+    InstallCorvex();
+    StartHelpViewer();
+    HWND window;
+    HANDLE agent = StartAgent(&window);
+    ASSERT_NE((HWND)NULL, window);
+    std::string record = HandleRecordText();
+
+    QuitAgent(agent, window);
+    std::vector<HelpRequest> help = HelpRequests();
+    ASSERT_EQ(1u, help.size());
+    EXPECT_EQ(HELP_QUIT, help[0].command);
+    EXPECT_TRUE(SameFile(ClassicHelpFile(), help[0].file)) << help[0].file;
+    EXPECT_FALSE(MarkerPresent());
+    EXPECT_EQ(record, HandleRecordText());
+}
+
+// Without a help file even the quit request tells the user, then goes on.
+TEST_F(StartupTest, QuitRequestWithoutHelpFileShowsMessageThenEnds)
+{
+    CorvexSetup setup;
+    setup.classicHelp = false;
+    setup.wizardHelp = false;
+    InstallCorvex(setup);
+    HWND window;
+    HANDLE agent = StartAgent(&window);
+    ASSERT_NE((HWND)NULL, window);
+
+    PostMessageA(window, WM_COMMAND, kIdmQuit, 0);
+    HWND box = WaitForProcessWindow(ProcessId(agent), "#32770", "Corvex Traymark");
+    ASSERT_NE((HWND)NULL, box) << "no help-missing message";
+    EXPECT_EQ(HelpMissingText(true), MessageBoxText(box));
+    EXPECT_TRUE(Running(agent));
+    PressButton(box, IDOK);
+    DWORD code = 99;
+    ASSERT_TRUE(WaitForExit(agent, 10000, &code)) << "agent did not end after the message";
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(MarkerPresent());
+}
+
+TEST_F(StartupTest, EndOfSessionClosesOnlyWhenTheSessionEnds)
+{
+    InstallCorvex();
+    StartHelpViewer();
+    HWND window;
+    HANDLE agent = StartAgent(&window);
+    ASSERT_NE((HWND)NULL, window);
+
+    DWORD_PTR result;
+    ASSERT_TRUE(SendMessageTimeoutA(window, WM_ENDSESSION, 0, 0, SMTO_NORMAL, 10000, &result));
+    EXPECT_TRUE(Running(agent));
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_TRUE(MarkerPresent());
+    EXPECT_EQ(0u, HelpRequests().size());
+
+    // Our own reference, added after the agent's: if the agent drops its
+    // reference exactly once, ours alone keeps the marker alive.
+    ATOM ours = GlobalAddAtomA(kMarkerName);
+    ASSERT_NE(0, ours);
+    SendMessageTimeoutA(window, WM_ENDSESSION, 1, 0, SMTO_NORMAL, 10000, &result);
+    DWORD code = 99;
+    ASSERT_TRUE(WaitForExit(agent, 10000, &code)) << "agent did not end with the session";
+    EXPECT_EQ(0u, code);
+    std::vector<HelpRequest> help = HelpRequests();
+    ASSERT_EQ(1u, help.size());
+    EXPECT_EQ(HELP_QUIT, help[0].command);
+    EXPECT_TRUE(MarkerPresent()) << "the marker was released more than once";
+    GlobalDeleteAtom(ours);
+    EXPECT_FALSE(MarkerPresent()) << "the agent did not release its marker";
+}
+
+TEST_F(StartupTest, UnknownCommandsDoNothing)
+{
+    InstallCorvex();
+    StartHelpViewer();
+    HWND window;
+    HANDLE agent = StartAgent(&window);
+    ASSERT_NE((HWND)NULL, window);
+
+    // Around the known identifiers, and the two ends of the recent-file range.
+    for (WPARAM id : { 0, 1, 4, 7, 100, 103, 107, 500, 1000, 1034, 1050, 0xFFFF })
+        EXPECT_TRUE(SendCommand(window, id)) << id;
+    Sync(window);
+    EXPECT_TRUE(WaitForLaunches(1, 1000).empty()) << "a command started Corvex";
+    EXPECT_TRUE(Running(agent));
+    EXPECT_TRUE(MarkerPresent());
+    EXPECT_FALSE(IsVisible(window));
+    EXPECT_EQ(0, CountProcessWindows(ProcessId(agent), NULL, true));
+    EXPECT_EQ(0u, HelpRequests().size());
+    QuitAgent(agent, window);
+}

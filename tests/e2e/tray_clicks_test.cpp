@@ -1,0 +1,218 @@
+// Left and right clicks on the tray icon, as the shell reports them to the
+// agent window, and the busy guard that keeps them out while something is up.
+#include "tests/e2e/driver.h"
+
+#include <stdio.h>
+
+using namespace driver;
+
+namespace {
+
+const UINT kIdmAbout = 101;
+const UINT kIdmClose = 106;
+const char kCloseCaption[] = "Corvex Traymark - Close";
+const char kMessageCaption[] = "Corvex Traymark";
+
+HWND StartAgent(HANDLE *process)
+{
+    *process = StartTraymark();
+    return WaitForAgentReady(*process);
+}
+
+// The agent takes its deadline only after the launch returns, which is a
+// moment after the stand-in has written its line; the margin covers that.
+void WaitPastDoubleClickTime()
+{
+    Sleep(GetDoubleClickTime() + 800);
+}
+
+std::vector<std::string> Lines(std::initializer_list<std::string> lines) { return lines; }
+
+struct CountArgs {
+    DWORD pid;
+    const char *className;
+    const char *caption;
+    int count;
+};
+
+BOOL CALLBACK CountProc(HWND hwnd, LPARAM lParam)
+{
+    CountArgs *args = (CountArgs *)lParam;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == args->pid && ClassName(hwnd) == args->className && IsWindowVisible(hwnd) &&
+        (!args->caption || WindowText(hwnd) == args->caption))
+        args->count++;
+    return TRUE;
+}
+
+// Visible top-level windows of the process with that class (and caption).
+int CountVisible(DWORD pid, const char *className, const char *caption = NULL)
+{
+    CountArgs args = { pid, className, caption, 0 };
+    EnumWindows(CountProc, (LPARAM)&args);
+    return args.count;
+}
+
+std::string MainAppMissingText()
+{
+    char text[1024];
+    sprintf(text,
+            "Corvex was not found or it is the incorrect version.\n\nEither:\n"
+            "        reinstall Corvex 8.1 or later,\nor\n"
+            "        remove the Corvex Traymark shortcut from the \"%s\" folder.",
+            StartupFolder(true).c_str());
+    return text;
+}
+
+}  // namespace
+
+TEST_F(AgentTest, LeftClickStartsCorvexOnceWithItsPathQuoted)
+{
+    InstallCorvex();
+    ASSERT_NE(std::string::npos, CorvexFolder().find(' '));   // the quoting matters only with a blank
+    HANDLE agent;
+    HWND window = StartAgent(&agent);
+    ASSERT_NE((HWND)NULL, window);
+
+    PostTrayClick(window, WM_LBUTTONUP);
+    std::vector<std::string> lines = LaunchesUpToMarker(window);
+    ASSERT_EQ(Lines({ExpectedLaunch(""), ExpectedLaunch("/favorites")}), lines);
+    EXPECT_EQ('"', lines[0][0]);
+}
+
+TEST_F(AgentTest, DoubleClickStartsCorvexOnceAndALaterClickAgain)
+{
+    InstallCorvex();
+    HANDLE agent;
+    HWND window = StartAgent(&agent);
+    ASSERT_NE((HWND)NULL, window);
+
+    // Both arrive well within the double-click time of each other.
+    PostTrayClick(window, WM_LBUTTONUP);
+    PostTrayClick(window, WM_LBUTTONUP);
+    ASSERT_EQ(Lines({ExpectedLaunch(""), ExpectedLaunch("/favorites")}), LaunchesUpToMarker(window));
+
+    WaitPastDoubleClickTime();
+    PostTrayClick(window, WM_LBUTTONUP);
+    EXPECT_EQ(Lines({ExpectedLaunch(""), ExpectedLaunch("/favorites"), ExpectedLaunch(""),
+                     ExpectedLaunch("/favorites")}),
+              LaunchesUpToMarker(window));
+}
+
+TEST_F(AgentTest, ClickOnAnotherIconStartsNothingButMovesTheDeadline)
+{
+    InstallCorvex();
+    HANDLE agent;
+    HWND window = StartAgent(&agent);
+    ASSERT_NE((HWND)NULL, window);
+
+    const UINT otherIds[] = { 0, 1005, 1007 };
+    for (UINT id : otherIds) {
+        SCOPED_TRACE(id);
+        ResetLaunchLog();
+        WaitPastDoubleClickTime();
+        PostTrayClick(window, WM_LBUTTONUP, id);
+        PostTrayClick(window, WM_LBUTTONUP);       // inside the deadline that click set
+        PostTrayClick(window, WM_RBUTTONUP, id);
+        EXPECT_EQ(Lines({ExpectedLaunch("/favorites")}), LaunchesUpToMarker(window));
+        // A menu would still be up, waiting for the user, when the marker arrives.
+        EXPECT_EQ(0, CountVisible(ProcessId(agent), "#32768"));
+    }
+}
+
+// Each row puts something in front of the user, clicks, and takes it away again.
+struct BusyCase {
+    const char *name;
+    HWND (*show)(HWND window, DWORD pid);   // what is up, or NULL
+    void (*dismiss)(HWND shown);
+    bool (*gone)(HWND window, HWND shown);
+    int menusWhileUp;                       // pop-up menus expected meanwhile
+};
+
+static HWND ShowAbout(HWND window, DWORD)
+{
+    PostMessageA(window, WM_COMMAND, kIdmAbout, 0);
+    return WaitUntil([&] { return IsVisible(window); }) ? window : NULL;
+}
+static void DismissAbout(HWND shown) { PressButton(shown, IDCANCEL); }
+static bool AboutGone(HWND window, HWND) { return !IsVisible(window); }
+
+static HWND ShowCloseDialog(HWND window, DWORD pid)
+{
+    PostMessageA(window, WM_COMMAND, kIdmClose, 0);
+    return WaitForProcessWindow(pid, "#32770", kCloseCaption, 5000);
+}
+static void CancelDialog(HWND shown) { PressButton(shown, IDCANCEL); }
+static bool WindowGone(HWND, HWND shown) { return !IsWindow(shown); }
+
+static HWND ShowMenu(HWND window, DWORD pid)
+{
+    PostTrayClick(window, WM_RBUTTONUP);
+    return WaitForVisibleMenu(pid);
+}
+static void EscapeMenu(HWND) { TapKeys({VK_ESCAPE}); }
+static bool MenuGone(HWND, HWND shown) { return !IsWindow(shown) || !IsWindowVisible(shown); }
+
+class ClickWhileBusy : public AgentTest, public ::testing::WithParamInterface<BusyCase> {};
+
+TEST_P(ClickWhileBusy, StartsNothingUntilItIsGone)
+{
+    const BusyCase &c = GetParam();
+    InstallCorvex();
+    HANDLE agent;
+    HWND window = StartAgent(&agent);
+    ASSERT_NE((HWND)NULL, window);
+    DWORD pid = ProcessId(agent);
+
+    HWND shown = c.show(window, pid);
+    ASSERT_NE((HWND)NULL, shown);
+    PostTrayClick(window, WM_LBUTTONUP);
+    PostTrayClick(window, WM_RBUTTONUP);
+    EXPECT_EQ(Lines({ExpectedLaunch("/favorites")}), LaunchesUpToMarker(window));
+    EXPECT_EQ(c.menusWhileUp, CountVisible(pid, "#32768")) << "a right click opened a menu";
+
+    c.dismiss(shown);
+    ASSERT_TRUE(WaitUntil([&] { return c.gone(window, shown); }));
+    EXPECT_TRUE(WaitForSingleObject(agent, 0) == WAIT_TIMEOUT);
+    WaitPastDoubleClickTime();   // the swallowed click moved the deadline too
+    PostTrayClick(window, WM_LBUTTONUP);
+    EXPECT_EQ(Lines({ExpectedLaunch("/favorites"), ExpectedLaunch("")}), WaitForLaunches(2));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tray, ClickWhileBusy,
+    ::testing::Values(BusyCase{ "AboutBox", ShowAbout, DismissAbout, AboutGone, 0 },
+                      BusyCase{ "CloseDialog", ShowCloseDialog, CancelDialog, WindowGone, 0 },
+                      BusyCase{ "Menu", ShowMenu, EscapeMenu, MenuGone, 1 }),
+    [](const ::testing::TestParamInfo<BusyCase> &info) { return std::string(info.param.name); });
+
+TEST_F(AgentTest, ClickWhileTheCorvexMissingMessageIsUpStartsNothing)
+{
+    SetWindowsVersion("winxp");
+    InstallCorvex();
+    HANDLE agent;
+    HWND window = StartAgent(&agent);
+    ASSERT_NE((HWND)NULL, window);
+    DWORD pid = ProcessId(agent);
+
+    UninstallCorvex();
+    PostTrayClick(window, WM_LBUTTONUP);
+    HWND box = WaitForProcessWindow(pid, "#32770", kMessageCaption, 5000);
+    ASSERT_NE((HWND)NULL, box);
+    EXPECT_EQ(MainAppMissingText(), MessageBoxText(box));
+    EXPECT_EQ(window, GetWindow(box, GW_OWNER));
+
+    // With Corvex back, only the busy guard can keep this click from starting it.
+    InstallCorvex();
+    PostTrayClick(window, WM_LBUTTONUP);
+    EXPECT_EQ(Lines({ExpectedLaunch("/favorites")}), LaunchesUpToMarker(window));
+    EXPECT_EQ(1, CountVisible(pid, "#32770", kMessageCaption));
+
+    PressButton(box, IDOK);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
+    WaitPastDoubleClickTime();
+    PostTrayClick(window, WM_LBUTTONUP);
+    EXPECT_EQ(Lines({ExpectedLaunch("/favorites"), ExpectedLaunch("")}), WaitForLaunches(2));
+    EXPECT_EQ((HWND)NULL, FindProcessWindow(pid, "#32770", kMessageCaption));
+}

@@ -1,0 +1,389 @@
+// The tray icon of the real traymark.exe, watched from the shell's side: the
+// stand-in tray records every Shell_NotifyIcon call the agent makes and
+// answers it; the real tray is asked whether it knows the icon.
+#include "tests/e2e/driver.h"
+#include "tests/e2e/shell_tray.h"
+
+#include <shellapi.h>
+
+#include <stdio.h>
+
+using namespace driver;
+
+namespace {
+
+#ifndef WM_THEMECHANGED
+#define WM_THEMECHANGED 0x031A
+#endif
+
+const UINT kIconId = 1006;
+const UINT kCallbackMessage = 0x8064;                       // WM_APP + 100
+const UINT kRecordFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP; // 7, for every action
+const char kTooltip[] = "Corvex Traymark";
+const DWORD kRetryPeriodMs = 2500;
+// Long enough for two more retry periods to pass unseen.
+const DWORD kQuietAfterRetryMs = 3 * kRetryPeriodMs;
+// Room for a stray call to arrive after the expected ones.
+const DWORD kSettleMs = 500;
+
+std::vector<DWORD> Actions(const std::vector<TrayCall> &calls)
+{
+    std::vector<DWORD> actions;
+    for (const TrayCall &call : calls)
+        actions.push_back(call.action);
+    return actions;
+}
+
+std::string Describe(const std::vector<TrayCall> &calls)
+{
+    std::string text;
+    for (const TrayCall &call : calls) {
+        char line[256];
+        sprintf(line, "%s window %p id %u flags %u callback 0x%X tip \"%s\" icon %s %ux%u/%u -> %s\n",
+                TrayActionName(call.action), (void *)call.window, call.id, call.flags, call.callbackMessage,
+                call.tooltip.c_str(), call.hasIcon ? "yes" : "no", call.iconWidth, call.iconHeight, call.iconBpp,
+                call.answer ? "TRUE" : "FALSE");
+        text += line;
+    }
+    return text;
+}
+
+// What every record of the agent carries, whatever the action.
+void ExpectAgentRecord(const TrayCall &call, HWND agent)
+{
+    EXPECT_EQ(agent, call.window);
+    EXPECT_EQ(agent, call.sender);
+    EXPECT_EQ(kIconId, call.id);
+    EXPECT_EQ(kRecordFlags, call.flags);
+    EXPECT_EQ(kCallbackMessage, call.callbackMessage);
+}
+
+// Adds and modifies hand the shell a small icon picture.
+void ExpectSmallIcon(const TrayCall &call)
+{
+    EXPECT_TRUE(call.hasIcon);
+    EXPECT_EQ(16u, call.iconWidth);
+    EXPECT_EQ(16u, call.iconHeight);
+}
+
+void ExpectAdd(const TrayCall &call, HWND agent)
+{
+    EXPECT_EQ((DWORD)NIM_ADD, call.action);
+    ExpectAgentRecord(call, agent);
+    ExpectSmallIcon(call);
+    EXPECT_EQ("", call.tooltip);
+}
+
+void ExpectRefresh(const TrayCall &call, HWND agent)
+{
+    EXPECT_EQ((DWORD)NIM_MODIFY, call.action);
+    ExpectAgentRecord(call, agent);
+    ExpectSmallIcon(call);
+    EXPECT_EQ(kTooltip, call.tooltip);
+}
+
+UINT TaskbarCreatedMessage() { return RegisterWindowMessageA("TaskbarCreated"); }
+
+// The agent's calls, once `count` have arrived and nothing more came for `quietMs`.
+std::vector<TrayCall> SettledTrayCalls(size_t count, DWORD timeoutMs = 5000, DWORD quietMs = kSettleMs)
+{
+    WaitForTrayCalls(count, timeoutMs);
+    Sleep(quietMs);
+    return TrayCalls();
+}
+
+// The stand-in tray is up before the agent starts and gone after each test,
+// so other tests talk to the real tray again.
+class TrayIconTest : public AgentTest {
+protected:
+    void SetUp() override
+    {
+        AgentTest::SetUp();
+        InstallCorvex();
+        ASSERT_TRUE(StartShellTray()) << "the stand-in tray is not the one FindWindow finds";
+    }
+    void TearDown() override
+    {
+        AgentTest::TearDown();
+        StopShellTray();
+    }
+
+    // Starts the agent and waits for its start-up calls to the tray.
+    HWND StartAgent(size_t startupCalls = 2, DWORD timeoutMs = 5000)
+    {
+        agent = StartTraymark();
+        HWND window = WaitForAgentReady(agent);
+        if (window)
+            WaitForTrayCalls(startupCalls, timeoutMs);
+        return window;
+    }
+
+    HANDLE agent = NULL;
+};
+
+class ShellTrayStandInTest : public ::testing::Test {
+protected:
+    void TearDown() override { StopShellTray(); }
+};
+
+TEST_F(ShellTrayStandInTest, RecordsAndAnswersWhatShellNotifyIconSends)
+{
+    // Our own calls, with known fields, prove the record is read right.
+    ASSERT_TRUE(StartShellTray());
+    HWND standIn = ShellTrayWindow();
+    HWND owner = CreateWindowA("STATIC", "owner", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
+    BYTE andBits[32], xorBits[32];
+    memset(andBits, 0x0F, sizeof andBits);
+    memset(xorBits, 0xF0, sizeof xorBits);
+    HICON icon = CreateIcon(GetModuleHandleA(NULL), 16, 16, 1, 1, andBits, xorBits);
+
+    NOTIFYICONDATAA record;
+    ZeroMemory(&record, sizeof record);
+    record.cbSize = 88;
+    record.hWnd = owner;
+    record.uID = 77;
+    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    record.uCallbackMessage = 0x1234;
+    record.hIcon = icon;
+    strcpy(record.szTip, "Probe tip");
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_ADD, &record));
+    EXPECT_FALSE(Shell_NotifyIconA(NIM_ADD, &record));      // already held
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &record));
+    record.uFlags = NIF_TIP;
+    record.hIcon = NULL;
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_DELETE, &record));
+    EXPECT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &record));   // gone
+    RefuseTrayAdds(1);
+    EXPECT_FALSE(Shell_NotifyIconA(NIM_ADD, &record));
+    EXPECT_FALSE(TrayHoldsIcon(owner, 77));
+
+    std::vector<TrayCall> calls = TrayCalls();
+    ASSERT_EQ(6u, calls.size()) << Describe(calls);
+    EXPECT_EQ(std::vector<DWORD>({NIM_ADD, NIM_ADD, NIM_MODIFY, NIM_DELETE, NIM_MODIFY, NIM_ADD}), Actions(calls));
+    EXPECT_EQ(owner, calls[0].window);
+    EXPECT_EQ(owner, calls[0].sender);
+    EXPECT_EQ(77u, calls[0].id);
+    EXPECT_EQ((UINT)(NIF_MESSAGE | NIF_ICON | NIF_TIP), calls[0].flags);
+    EXPECT_EQ(0x1234u, calls[0].callbackMessage);
+    EXPECT_EQ("Probe tip", calls[0].tooltip);
+    EXPECT_TRUE(calls[0].hasIcon);
+    EXPECT_EQ(16u, calls[0].iconWidth);
+    EXPECT_EQ(16u, calls[0].iconHeight);
+    EXPECT_EQ(1u, calls[0].iconBpp);
+    EXPECT_EQ((UINT)NIF_TIP, calls[3].flags);
+    EXPECT_FALSE(calls[3].hasIcon);
+
+    DestroyIcon(icon);
+    DestroyWindow(owner);
+    // Once stopped, calls go to the real tray again.
+    StopShellTray();
+    EXPECT_FALSE(IsWindow(standIn));
+    EXPECT_NE(standIn, FindWindowW(L"Shell_TrayWnd", NULL));
+}
+
+TEST_F(TrayIconTest, StartAddsIconWithEmptyTooltipThenSetsTooltip)
+{
+    HWND window = StartAgent();
+    ASSERT_NE((HWND)NULL, window);
+    std::vector<TrayCall> calls = SettledTrayCalls(2);
+    ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
+    ExpectAdd(calls[0], window);
+    ExpectRefresh(calls[1], window);
+    EXPECT_TRUE(calls[0].answer);
+    EXPECT_TRUE(calls[1].answer);
+    EXPECT_TRUE(TrayHoldsIcon(window, kIconId));
+}
+
+enum class Ending { RemoveOption, QuitCommand, SessionEnd };
+
+TEST_F(TrayIconTest, IconRemovedWhenAgentWindowIsDestroyed)
+{
+    const struct {
+        const char *name;
+        Ending how;
+    } cases[] = {
+        { "second copy with /remove", Ending::RemoveOption },
+        { "IDM_QUIT command", Ending::QuitCommand },
+        { "end of session", Ending::SessionEnd },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearMarkers();
+        HWND window = StartAgent();
+        ASSERT_NE((HWND)NULL, window);
+        ASSERT_TRUE(TrayHoldsIcon(window, kIconId)) << Describe(TrayCalls());
+        ClearTrayCalls();
+        switch (c.how) {
+        case Ending::RemoveOption: EXPECT_TRUE(WaitForExit(StartTraymark("/remove"), 10000)); break;
+        case Ending::QuitCommand:  PostMessageA(window, WM_COMMAND, 3, 0); break;
+        case Ending::SessionEnd:   PostMessageA(window, WM_ENDSESSION, TRUE, 0); break;
+        }
+        ASSERT_TRUE(WaitForExit(agent, 10000));
+        // Once the process is gone no call can still be on its way.
+        std::vector<TrayCall> calls = TrayCalls();
+        ASSERT_EQ(std::vector<DWORD>({NIM_DELETE}), Actions(calls)) << Describe(calls);
+        ExpectAgentRecord(calls[0], window);
+        EXPECT_FALSE(calls[0].hasIcon);
+        EXPECT_TRUE(calls[0].answer);
+        EXPECT_FALSE(TrayHoldsIcon(window, kIconId));
+    }
+}
+
+TEST_F(TrayIconTest, FailedAddIsRetriedOnceThenGivenItsTooltip)
+{
+    RefuseTrayAdds(1);
+    HWND window = StartAgent(1);
+    ASSERT_NE((HWND)NULL, window);
+    // The retry comes from a timer of a few seconds; wait well past two more periods.
+    WaitForTrayCalls(3, 4 * kRetryPeriodMs);
+    Sleep(kQuietAfterRetryMs);
+    std::vector<TrayCall> calls = TrayCalls();
+    ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
+    ExpectAdd(calls[0], window);
+    EXPECT_FALSE(calls[0].answer);
+    ExpectAdd(calls[1], window);
+    EXPECT_TRUE(calls[1].answer);
+    ExpectRefresh(calls[2], window);
+    EXPECT_TRUE(calls[2].answer);
+    EXPECT_TRUE(TrayHoldsIcon(window, kIconId));
+    printf("[   info   ] retry arrived %lu ms after the refused add\n",
+           (unsigned long)(calls[1].tick - calls[0].tick));
+}
+
+TEST_F(TrayIconTest, FailedRetryLeavesIconAbsentUntilTaskbarCreated)
+{
+    RefuseTrayAdds(2);
+    HWND window = StartAgent(1);
+    ASSERT_NE((HWND)NULL, window);
+    WaitForTrayCalls(3, 4 * kRetryPeriodMs);
+    Sleep(kQuietAfterRetryMs);
+    std::vector<TrayCall> calls = TrayCalls();
+    // The retry's own failure is ignored: the modify follows and no timer again.
+    ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
+    ExpectAdd(calls[0], window);
+    ExpectAdd(calls[1], window);
+    ExpectRefresh(calls[2], window);
+    EXPECT_FALSE(calls[2].answer);
+    EXPECT_FALSE(TrayHoldsIcon(window, kIconId));
+
+    // A new shell starts the whole cycle again, retry included.
+    ClearTrayCalls();
+    RefuseTrayAdds(1);
+    PostMessageA(window, TaskbarCreatedMessage(), 0, 0);
+    WaitForTrayCalls(3, 4 * kRetryPeriodMs);
+    Sleep(kQuietAfterRetryMs);
+    calls = TrayCalls();
+    ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
+    EXPECT_FALSE(calls[0].answer);
+    ExpectAdd(calls[1], window);
+    EXPECT_TRUE(calls[1].answer);
+    ExpectRefresh(calls[2], window);
+    EXPECT_TRUE(TrayHoldsIcon(window, kIconId));
+}
+
+TEST_F(TrayIconTest, TaskbarCreatedAddsIconAgain)
+{
+    HWND window = StartAgent();
+    ASSERT_NE((HWND)NULL, window);
+    ASSERT_EQ(2u, SettledTrayCalls(2).size());
+    for (int restart = 1; restart <= 2; restart++) {
+        SCOPED_TRACE(restart);
+        // A restarted shell has forgotten every icon before it broadcasts.
+        ForgetTrayIcons();
+        ClearTrayCalls();
+        PostMessageA(window, TaskbarCreatedMessage(), 0, 0);
+        std::vector<TrayCall> calls = SettledTrayCalls(2);
+        ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
+        ExpectAdd(calls[0], window);
+        EXPECT_TRUE(calls[0].answer);
+        ExpectRefresh(calls[1], window);
+        EXPECT_TRUE(TrayHoldsIcon(window, kIconId));
+    }
+}
+
+TEST_F(TrayIconTest, ColourAndThemeChangesRefreshIconOnce)
+{
+    HWND window = StartAgent();
+    ASSERT_NE((HWND)NULL, window);
+    ASSERT_EQ(2u, SettledTrayCalls(2).size());
+    const struct {
+        const char *name;
+        UINT message;
+    } changes[] = {
+        { "WM_SYSCOLORCHANGE", WM_SYSCOLORCHANGE },
+        { "WM_THEMECHANGED", WM_THEMECHANGED },
+    };
+    for (const auto &change : changes) {
+        SCOPED_TRACE(change.name);
+        ClearTrayCalls();
+        PostMessageA(window, change.message, 0, 0);
+        std::vector<TrayCall> calls = SettledTrayCalls(1);
+        ASSERT_EQ(std::vector<DWORD>({NIM_MODIFY}), Actions(calls)) << Describe(calls);
+        ExpectRefresh(calls[0], window);
+        EXPECT_TRUE(calls[0].answer);
+    }
+}
+
+TEST_F(TrayIconTest, EveryWindowsVersionHandsTheShellASmallIcon)
+{
+    // Windows 98 and 2000 get the 16-colour image, Me and XP the full-colour
+    // one. Wine ignores that choice (both loads give the same 32-bit picture),
+    // so here only the picture's presence and size can be checked.
+    const char *versions[] = { "win98", "win2k", "winme", "winxp" };
+    for (const char *version : versions) {
+        SCOPED_TRACE(version);
+        ClearMarkers();
+        ClearTrayCalls();
+        SetWindowsVersion(version);
+        HWND window = StartAgent();
+        ASSERT_NE((HWND)NULL, window);
+        std::vector<TrayCall> calls = SettledTrayCalls(2);
+        ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
+        ExpectAdd(calls[0], window);
+        ExpectRefresh(calls[1], window);
+        EXPECT_TRUE(WaitForExit(StartTraymark("/remove"), 10000));
+        EXPECT_TRUE(WaitForExit(agent, 10000));
+    }
+}
+
+// The real tray answers a modify without flags only for an icon it holds.
+bool RealTrayKnows(HWND window, UINT id)
+{
+    NOTIFYICONDATAA record;
+    ZeroMemory(&record, sizeof record);
+    record.cbSize = 88;
+    record.hWnd = window;
+    record.uID = id;
+    return Shell_NotifyIconA(NIM_MODIFY, &record) != FALSE;
+}
+
+class RealTrayTest : public AgentTest {
+protected:
+    void SetUp() override
+    {
+        AgentTest::SetUp();
+        StopShellTray();
+        InstallCorvex();
+        HWND tray = FindWindowW(L"Shell_TrayWnd", NULL);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(tray, &pid);
+        ASSERT_TRUE(tray && pid != GetCurrentProcessId()) << "no real tray to ask";
+    }
+};
+
+// Wine's tray also drops the icons of a window that is gone, so the last
+// check only shows that nothing is left behind; the removal itself is
+// watched by the stand-in tray above.
+TEST_F(RealTrayTest, ShellHoldsIconOnlyWhileAgentRuns)
+{
+    HANDLE agent = StartTraymark();
+    HWND window = WaitForAgentReady(agent);
+    ASSERT_NE((HWND)NULL, window);
+    EXPECT_TRUE(WaitUntil([&] { return RealTrayKnows(window, kIconId); }));
+    EXPECT_FALSE(RealTrayKnows(window, kIconId + 1));
+    EXPECT_TRUE(WaitForExit(StartTraymark("/remove"), 10000));
+    ASSERT_TRUE(WaitForExit(agent, 10000));
+    EXPECT_FALSE(RealTrayKnows(window, kIconId));
+}
+
+}  // namespace

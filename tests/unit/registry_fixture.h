@@ -1,0 +1,359 @@
+// Registry and file-system scaffolding for the in-process tests: every key the
+// agent reads is cleared before and after each test, and the two shell values
+// that exist in any prefix are put back as they were.
+#ifndef TRAYMARK_UNIT_REGISTRY_FIXTURE_H
+#define TRAYMARK_UNIT_REGISTRY_FIXTURE_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace unit {
+
+static const char kOpenCommandKey[] = "Corvex\\Shell\\Open\\Command";
+static const char kAppPathKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\corvex32.exe";
+static const char kWinIniKey[] = "Software\\Velmora\\Corvex\\WinIni";
+static const char kCorvexKey[] = "Software\\Velmora\\Corvex\\Corvex";
+static const char kFileMenuKey[] = "Software\\Velmora\\Corvex\\filemenu";
+static const char kShellFoldersKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+static const char kCachePathsKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\Paths";
+static const char kScratchRoot[] = "C:\\TraymarkUnit";
+
+inline bool KeyExists(HKEY root, const std::string &subkey)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+inline void DeleteKeyTree(HKEY root, const std::string &subkey)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    std::vector<std::string> children;
+    char name[256];
+    for (DWORD i = 0;; i++) {
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &size, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+            break;
+        children.push_back(name);
+    }
+    RegCloseKey(key);
+    for (const std::string &child : children)
+        DeleteKeyTree(root, subkey + "\\" + child);
+    RegDeleteKeyA(root, subkey.c_str());
+}
+
+// name NULL or "" is the key's default value.
+// RegSetValueExA stores a NUL it was not given when the byte after a string's
+// data happens to be one; a non-NUL byte there keeps the data exactly as given.
+inline void SetRaw(HKEY root, const char *subkey, const char *name, DWORD type,
+                   const void *data, DWORD size)
+{
+    std::string bytes((const char *)data, size);
+    bytes += '#';
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, subkey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL))
+        << subkey;
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, (const BYTE *)bytes.data(), size)) << subkey;
+    RegCloseKey(key);
+}
+
+inline void SetText(HKEY root, const char *subkey, const char *name, const std::string &text)
+{
+    SetRaw(root, subkey, name, REG_SZ, text.c_str(), (DWORD)text.size() + 1);
+}
+
+// Stored without a terminating NUL, as some writers leave it.
+inline void SetTextNoNul(HKEY root, const char *subkey, const char *name, const std::string &text)
+{
+    SetRaw(root, subkey, name, REG_SZ, text.data(), (DWORD)text.size());
+}
+
+inline void RemoveValue(HKEY root, const char *subkey, const char *name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(key, name);
+    RegCloseKey(key);
+}
+
+inline void CreateEmptyKey(HKEY root, const char *subkey)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, subkey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL));
+    RegCloseKey(key);
+}
+
+// One value as it was before the test; Restore puts it back, deleting the
+// keys the test created on the way to it.
+class SavedValue {
+public:
+    SavedValue(HKEY root, const char *subkey, const char *name)
+        : root_(root), subkey_(subkey), name_(name) {}
+
+    void Save()
+    {
+        firstMissing_.clear();
+        for (size_t pos = 0;;) {
+            size_t next = subkey_.find('\\', pos);
+            std::string part = subkey_.substr(0, next);
+            if (!KeyExists(root_, part)) {
+                firstMissing_ = part;
+                break;
+            }
+            if (next == std::string::npos)
+                break;
+            pos = next + 1;
+        }
+        present_ = false;
+        HKEY key;
+        if (RegOpenKeyExA(root_, subkey_.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return;
+        DWORD size = 0;
+        if (RegQueryValueExA(key, name_.c_str(), NULL, &type_, NULL, &size) == ERROR_SUCCESS) {
+            data_.assign(size, 0);
+            present_ = RegQueryValueExA(key, name_.c_str(), NULL, &type_,
+                                        size ? (BYTE *)&data_[0] : NULL, &size) == ERROR_SUCCESS;
+            data_.resize(size);
+        }
+        RegCloseKey(key);
+    }
+
+    void Restore() const
+    {
+        if (!firstMissing_.empty()) {
+            DeleteKeyTree(root_, firstMissing_);
+            return;
+        }
+        if (present_)
+            SetRaw(root_, subkey_.c_str(), name_.c_str(), type_, data_.data(), (DWORD)data_.size());
+        else
+            RemoveValue(root_, subkey_.c_str(), name_.c_str());
+    }
+
+private:
+    HKEY root_;
+    std::string subkey_;
+    std::string name_;
+    std::string firstMissing_;
+    bool present_ = false;
+    DWORD type_ = 0;
+    std::string data_;
+};
+
+inline void ClearCorvexKeys()
+{
+    DeleteKeyTree(HKEY_CLASSES_ROOT, "Corvex");
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kAppPathKey);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\Velmora");
+    DeleteKeyTree(HKEY_CURRENT_USER, "Software\\Velmora");
+}
+
+// --- Watching the program's own calls ---------------------------------------
+// Swaps this program's import address table entries for one function, so that
+// every call the agent's code makes goes to a stand-in first; calls made inside
+// system DLLs are not seen. Restored when the hook ends.
+class ImportHook {
+public:
+    ImportHook(const char *dll, const char *function, void *replacement)
+        : slots_(ImportSlots(dll, function))
+    {
+        original_ = slots_.empty() ? NULL : *slots_[0];
+        for (void **slot : slots_)
+            WriteSlot(slot, replacement);
+    }
+    ~ImportHook()
+    {
+        for (void **slot : slots_)
+            WriteSlot(slot, original_);
+    }
+    bool Installed() const { return !slots_.empty(); }
+    void *Original() const { return original_; }
+
+private:
+    static std::vector<void **> ImportSlots(const char *dll, const char *function)
+    {
+        std::vector<void **> slots;
+        BYTE *base = (BYTE *)GetModuleHandleA(NULL);
+        IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
+        IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        if (!dir.VirtualAddress)
+            return slots;
+        for (IMAGE_IMPORT_DESCRIPTOR *d = (IMAGE_IMPORT_DESCRIPTOR *)(base + dir.VirtualAddress); d->Name; d++) {
+            if (lstrcmpiA((const char *)(base + d->Name), dll) != 0 || !d->OriginalFirstThunk)
+                continue;
+            IMAGE_THUNK_DATA *names = (IMAGE_THUNK_DATA *)(base + d->OriginalFirstThunk);
+            IMAGE_THUNK_DATA *addresses = (IMAGE_THUNK_DATA *)(base + d->FirstThunk);
+            for (; names->u1.AddressOfData; names++, addresses++) {
+                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                    continue;
+                IMAGE_IMPORT_BY_NAME *byName = (IMAGE_IMPORT_BY_NAME *)(base + names->u1.AddressOfData);
+                if (lstrcmpA((const char *)byName->Name, function) == 0)
+                    slots.push_back((void **)&addresses->u1.Function);
+            }
+        }
+        return slots;
+    }
+    static void WriteSlot(void **slot, void *value)
+    {
+        DWORD old;
+        VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
+        *slot = value;
+        VirtualProtect(slot, sizeof *slot, old, &old);
+    }
+    std::vector<void **> slots_;
+    void *original_;
+};
+
+// --- Files -----------------------------------------------------------------
+inline void MakeFolders(const std::string &path)
+{
+    for (size_t pos = 3; pos != std::string::npos; pos = path.find('\\', pos + 1))
+        CreateDirectoryA(path.substr(0, pos).c_str(), NULL);
+    CreateDirectoryA(path.c_str(), NULL);
+}
+
+inline void MakeFile(const std::string &path)
+{
+    size_t slash = path.rfind('\\');
+    if (slash != std::string::npos && slash > 2)
+        MakeFolders(path.substr(0, slash));
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
+    CloseHandle(file);
+}
+
+inline void RemoveTree(const std::string &path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            // The short name keeps deep trees within the ANSI path limit.
+            std::string child = path + "\\" + (found.cAlternateFileName[0] ? found.cAlternateFileName : name);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+inline std::string ShortPath(const std::string &path)
+{
+    char buffer[MAX_PATH];
+    DWORD n = GetShortPathNameA(path.c_str(), buffer, sizeof buffer);
+    return n && n < sizeof buffer ? std::string(buffer) : std::string();
+}
+
+inline std::string Lower(std::string text)
+{
+    if (!text.empty())
+        CharLowerA(&text[0]);
+    return text;
+}
+
+inline std::string Upper(std::string text)
+{
+    if (!text.empty())
+        CharUpperA(&text[0]);
+    return text;
+}
+
+inline bool IsCodePage932()
+{
+    return GetACP() == 932;
+}
+
+// GetTempPathA reads TMP first, then TEMP; both point elsewhere while it lives.
+class TempPathOverride {
+public:
+    explicit TempPathOverride(const std::string &folder)
+    {
+        Save("TMP", &tmp_, &hadTmp_);
+        Save("TEMP", &temp_, &hadTemp_);
+        SetEnvironmentVariableA("TMP", folder.c_str());
+        SetEnvironmentVariableA("TEMP", folder.c_str());
+    }
+    ~TempPathOverride()
+    {
+        SetEnvironmentVariableA("TMP", hadTmp_ ? tmp_.c_str() : NULL);
+        SetEnvironmentVariableA("TEMP", hadTemp_ ? temp_.c_str() : NULL);
+    }
+
+private:
+    static void Save(const char *name, std::string *value, bool *had)
+    {
+        char buffer[1024];
+        DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+        *had = n > 0 && n < sizeof buffer;
+        if (*had)
+            *value = buffer;
+    }
+    std::string tmp_, temp_;
+    bool hadTmp_ = false, hadTemp_ = false;
+};
+
+// Each test starts with no Corvex in the registry and a fresh scratch folder
+// of its own (Scratch()), and leaves the machine as it found it.
+class CorvexRegistryTest : public testing::Test {
+protected:
+    CorvexRegistryTest()
+        : cache_(HKEY_CURRENT_USER, kShellFoldersKey, "Cache"),
+          directory_(HKEY_LOCAL_MACHINE, kCachePathsKey, "Directory") {}
+
+    void SetUp() override
+    {
+        ClearCorvexKeys();
+        cache_.Save();
+        directory_.Save();
+        RemoveTree(kScratchRoot);
+        MakeFolders(Scratch());
+    }
+
+    void TearDown() override
+    {
+        ClearCorvexKeys();
+        cache_.Restore();
+        directory_.Restore();
+        RemoveTree(kScratchRoot);
+    }
+
+    static std::string Scratch() { return std::string(kScratchRoot) + "\\Work"; }
+
+    static void SetOpenCommand(const std::string &command)
+    {
+        SetRaw(HKEY_CLASSES_ROOT, kOpenCommandKey, NULL, REG_SZ, command.c_str(),
+               (DWORD)command.size() + 1);
+    }
+
+    static void SetAppPath(const std::string &path)
+    {
+        SetRaw(HKEY_LOCAL_MACHINE, kAppPathKey, NULL, REG_SZ, path.c_str(), (DWORD)path.size() + 1);
+    }
+
+private:
+    SavedValue cache_;
+    SavedValue directory_;
+};
+
+}  // namespace unit
+
+#endif

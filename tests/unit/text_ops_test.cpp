@@ -1,0 +1,243 @@
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/text_ops.h"
+
+namespace {
+
+// Code page 932 characters whose trail byte is a backslash.
+const char kHyo[] = "\x95\x5C";   // 表
+const char kSo[] = "\x83\x5C";    // ソ
+// A character whose trail byte is itself in the lead-byte range.
+const char kLeadTrail[] = "\x95\x95";
+
+#define REQUIRE_CP932() \
+    if (GetACP() != 932) GTEST_SKIP() << "needs the double-byte code page 932"
+
+std::string S(const std::string &a, const std::string &b = "", const std::string &c = "",
+              const std::string &d = "")
+{
+    return a + b + c + d;
+}
+
+struct OffsetCase {
+    std::string text;
+    char ch;
+    int expected;   // byte offset of the result from the start
+};
+
+void CheckFindCharForward(const OffsetCase &c)
+{
+    const char *t = c.text.c_str();
+    EXPECT_EQ(c.expected, FindCharForward(t, c.ch) - t) << "text \"" << c.text << "\"";
+}
+
+void CheckFindLastChar(const OffsetCase &c)
+{
+    const char *t = c.text.c_str();
+    EXPECT_EQ(c.expected, FindLastChar(t, c.ch) - t) << "text \"" << c.text << "\"";
+}
+
+// out prefilled with a marker so that bytes written past the terminator show.
+std::string RunCopyChars(const std::string &in, int limit, char *out, int outSize)
+{
+    memset(out, 0xCD, outSize);
+    CopyChars(out, in.c_str(), limit);
+    return out;
+}
+
+}  // namespace
+
+TEST(FindCharForwardTest, SingleByteText)
+{
+    const OffsetCase cases[] = {
+        {"abc\\def\\g", '\\', 3},
+        {"\\abc", '\\', 0},
+        {"abc", '\\', 3},          // none: the terminator
+        {"", '\\', 0},
+        {"a.b.c", '.', 1},
+    };
+    for (const OffsetCase &c : cases)
+        CheckFindCharForward(c);
+}
+
+TEST(FindCharForwardTest, TrailByteIsNeverTheCharacter)
+{
+    REQUIRE_CP932();
+    const OffsetCase cases[] = {
+        {S(kHyo, "\\x"), '\\', 2},
+        {S(kHyo, kSo), '\\', 4},            // no real backslash
+        {S("a", kSo, kHyo, "\\"), '\\', 5},
+        {S(kLeadTrail, "\\"), '\\', 2},
+    };
+    for (const OffsetCase &c : cases)
+        CheckFindCharForward(c);
+}
+
+TEST(FindLastCharTest, SingleByteText)
+{
+    const OffsetCase cases[] = {
+        {"C:\\dir\\name.zip", '\\', 6},
+        {"C:\\dir\\name.zip", '.', 11},
+        {"name", '\\', 0},         // none: the start
+        {"", '.', 0},
+        {"a.b.", '.', 3},
+    };
+    for (const OffsetCase &c : cases)
+        CheckFindLastChar(c);
+}
+
+TEST(FindLastCharTest, TrailByteIsNeverTheCharacter)
+{
+    REQUIRE_CP932();
+    const OffsetCase cases[] = {
+        {S("x\\", kHyo, kSo), '\\', 1},
+        {S(kHyo, kSo), '\\', 0},
+        {S("C:\\", kSo, "\\", kHyo), '\\', 5},
+        {S("a.", kHyo, kLeadTrail), '.', 1},
+    };
+    for (const OffsetCase &c : cases)
+        CheckFindLastChar(c);
+}
+
+TEST(LastCharPtrTest, PointsAtTheLastWholeCharacter)
+{
+    struct Case { std::string text; int expected; bool cp932; };
+    const Case cases[] = {
+        {"abc", 2, false},
+        {"a", 0, false},
+        {"", 0, false},
+        {S("a", kHyo), 1, true},
+        {S(kHyo), 0, true},
+        {S(kSo, kLeadTrail), 2, true},
+    };
+    for (const Case &c : cases) {
+        if (c.cp932 && GetACP() != 932)
+            continue;
+        const char *t = c.text.c_str();
+        EXPECT_EQ(c.expected, LastCharPtr(t) - t) << "text \"" << c.text << "\"";
+    }
+}
+
+TEST(CountCharsTest, CountsCharactersNotBytes)
+{
+    struct Case { std::string text; int expected; bool cp932; };
+    const Case cases[] = {
+        {"", 0, false},
+        {"C:\\a.zip", 8, false},
+        {S(kHyo, kSo), 2, true},
+        {S("a\\", kHyo, "\\b"), 5, true},
+        {S(kLeadTrail, kLeadTrail, kLeadTrail), 3, true},
+    };
+    for (const Case &c : cases) {
+        if (c.cp932 && GetACP() != 932)
+            continue;
+        EXPECT_EQ(c.expected, CountChars(c.text.c_str())) << "text \"" << c.text << "\"";
+    }
+}
+
+TEST(CountCharsTest, SingleByteCodePageCountsEveryByte)
+{
+    if (GetACP() == 932)
+        GTEST_SKIP() << "needs a single-byte code page";
+    EXPECT_EQ(4, CountChars(S(kHyo, kSo).c_str()));
+}
+
+TEST(CopyCharsTest, LimitCountsCharactersAndTerminates)
+{
+    struct Case { std::string in; int limit; std::string expected; };
+    const Case cases[] = {
+        {"abcdef", 4, "abc"},
+        {"abcdef", 1, ""},
+        {"abcdef", 7, "abcdef"},
+        {"abcdef", 50, "abcdef"},
+        {"", 5, ""},
+    };
+    char out[64];
+    for (const Case &c : cases) {
+        EXPECT_EQ(c.expected, RunCopyChars(c.in, c.limit, out, sizeof out))
+            << "in \"" << c.in << "\" limit " << c.limit;
+        // It stops after the terminator.
+        EXPECT_EQ('\xCD', out[c.expected.size() + 1]) << "in \"" << c.in << "\"";
+    }
+}
+
+TEST(CopyCharsTest, DoubleByteCharactersStayWhole)
+{
+    REQUIRE_CP932();
+    struct Case { std::string in; int limit; std::string expected; };
+    const Case cases[] = {
+        {S(kHyo, kSo, "a"), 3, S(kHyo, kSo)},
+        {S(kHyo, kSo), 2, S(kHyo)},
+        {S("a", kHyo), 2, "a"},
+        {S(kLeadTrail, kLeadTrail), 2, S(kLeadTrail)},
+        {S("ab\x95"), 10, "ab"},                 // lead byte before the terminator
+        {S(kSo, "\x95"), 3, S(kSo)},
+    };
+    char out[64];
+    for (const Case &c : cases) {
+        EXPECT_EQ(c.expected, RunCopyChars(c.in, c.limit, out, sizeof out))
+            << "in \"" << c.in << "\" limit " << c.limit;
+        EXPECT_EQ('\xCD', out[c.expected.size() + 1]) << "in \"" << c.in << "\"";
+    }
+}
+
+TEST(CopyCharsTest, FullDoubleByteLimitFitsTwiceTheCharacters)
+{
+    REQUIRE_CP932();
+    std::string in;
+    for (int i = 0; i < 10; i++)
+        in += kSo;
+    char out[64];
+    // limit 4: 3 characters, 2 * 3 + 1 bytes.
+    EXPECT_EQ(S(kSo, kSo, kSo), RunCopyChars(in, 4, out, sizeof out));
+    EXPECT_EQ('\xCD', out[7]);
+}
+
+TEST(CopyTextBoundedTest, CopiesWholeCharactersThatFit)
+{
+    struct Case { std::string in; int size; std::string expected; bool cp932; };
+    const Case cases[] = {
+        {"abcdef", 4, "abc", false},
+        {"abc", 4, "abc", false},
+        {"abc", 1, "", false},
+        {S("a", kHyo), 3, "a", true},     // the character would leave no room for NUL
+        {S("a", kHyo), 4, S("a", kHyo), true},
+        {S("a\x95"), 8, "a", true},
+    };
+    char out[16];
+    for (const Case &c : cases) {
+        if (c.cp932 && GetACP() != 932)
+            continue;
+        memset(out, 0xCD, sizeof out);
+        CopyTextBounded(out, c.in.c_str(), c.size);
+        EXPECT_EQ(c.expected, std::string(out)) << "in \"" << c.in << "\" size " << c.size;
+        EXPECT_EQ('\xCD', out[c.size]) << "in \"" << c.in << "\"";
+    }
+}
+
+TEST(AppendTextBoundedTest, AppendsWithinTheBuffer)
+{
+    struct Case { std::string start, in; int size; std::string expected; bool cp932; };
+    const Case cases[] = {
+        {"C:\\", "dir", 16, "C:\\dir", false},
+        {"abc", "def", 5, "abcd", false},
+        {"abcd", "e", 5, "abcd", false},
+        {"ab", S(kHyo, kSo), 5, S("ab", kHyo), true},
+        {"ab", S(kHyo, kSo), 4, "ab", true},
+    };
+    char out[32];
+    for (const Case &c : cases) {
+        if (c.cp932 && GetACP() != 932)
+            continue;
+        memset(out, 0xCD, sizeof out);
+        strcpy(out, c.start.c_str());
+        AppendTextBounded(out, c.in.c_str(), c.size);
+        EXPECT_EQ(c.expected, std::string(out)) << "in \"" << c.in << "\" size " << c.size;
+        EXPECT_EQ('\xCD', out[c.size]) << "in \"" << c.in << "\"";
+    }
+}
