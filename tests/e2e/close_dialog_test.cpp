@@ -72,6 +72,8 @@ struct Dismissal {
     void (*dismiss)(HWND dialog);
 };
 
+static void PrintTo(const Dismissal &c, std::ostream *os) { *os << c.name; }
+
 static void CancelButton(HWND dialog) { PressButton(dialog, IDCANCEL); }
 static void EscapeKey(HWND) { TapKeys({VK_ESCAPE}); }
 static void EscapeCommand(HWND dialog) { PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0); }
@@ -118,6 +120,8 @@ struct Confirmation {
     int forNowChecked;                       // state of "Close for now" before OK
     std::vector<std::string> launches;
 };
+
+static void PrintTo(const Confirmation &c, std::ostream *os) { *os << c.name; }
 
 class CloseDialogConfirmed : public AgentTest, public ::testing::WithParamInterface<Confirmation> {};
 

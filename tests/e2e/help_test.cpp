@@ -161,6 +161,8 @@ struct QuitPath {
     bool ends;                               // the agent ends afterwards
 };
 
+static void PrintTo(const QuitPath &c, std::ostream *os) { *os << c.name; }
+
 static void DismissAbout(HWND window, DWORD)
 {
     ShowAbout(window);
@@ -249,6 +251,8 @@ struct HelpAsked {
     bool fromCloseDialog;
     UINT command;                            // to the agent window, unless from the Close dialog
 };
+
+static void PrintTo(const HelpAsked &c, std::ostream *os) { *os << c.name; }
 
 class HelpMissing : public AgentTest, public ::testing::WithParamInterface<HelpAsked> {};
 

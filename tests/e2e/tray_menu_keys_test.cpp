@@ -194,21 +194,33 @@ TEST_F(AgentTest, EscapeClosesTheMenuAndClearsBusy)
 TEST_F(AgentTest, RecentArchivesComeFirstHighestNumberOnTop)
 {
     InstallCorvex();
-    SetString(HKEY_CURRENT_USER, kFileMenuKey, "filemenu1", "C:\\Archives\\Tom & Jerry.zip");
-    SetString(HKEY_CURRENT_USER, kFileMenuKey, "filemenu2", "C:\\Archives\\x.zip");
+    for (int n = 1; n <= 12; n++) {
+        char name[32], path[64];
+        sprintf(name, "filemenu%d", n);
+        sprintf(path, "C:\\Archives\\archive%d.zip", n);
+        SetString(HKEY_CURRENT_USER, kFileMenuKey, name, path);
+    }
+    // An archive that vanished from the temporary folder gives its place to the next.
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    SetString(HKEY_CURRENT_USER, kFileMenuKey, "filemenu13", (std::string(temp) + "vanished.zip").c_str());
+    SetString(HKEY_CURRENT_USER, kFileMenuKey, "filemenu14", "C:\\Archives\\Tom & Jerry.zip");
+    SetString(HKEY_CURRENT_USER, kFileMenuKey, "filemenu15", "C:\\Archives\\x.zip");
     HANDLE agent;
     HWND window = StartAgent(&agent);
     ASSERT_NE((HWND)NULL, window);
     DWORD pid = ProcessId(agent);
 
-    // The separator after the archives is passed over by the keys.
+    // Ten archives, then the separator, which the keys pass over.
     struct Row {
         int position;
         std::string outcome;
     } rows[] = {
         { 0, Launch("\"C:\\Archives\\x.zip\"") },
         { 1, Launch("\"C:\\Archives\\Tom & Jerry.zip\"") },
-        { 2, Launch("/favorites") },
+        { 2, Launch("\"C:\\Archives\\archive12.zip\"") },
+        { 9, Launch("\"C:\\Archives\\archive5.zip\"") },
+        { 10, Launch("/favorites") },
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.position);
