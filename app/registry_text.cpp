@@ -43,14 +43,14 @@ int QueryRegText(HKEY key, const char *name, char *buf, DWORD size)
 
 int QueryRegDefaultText(HKEY root, const char *subkey, char *buf, LONG size)
 {
-    LONG length = size;
+    /* RegQueryValueA hides the type, and would hand over a binary value as text. */
+    HKEY key;
     if (size <= 0)
         return 0;
     buf[0] = 0;
-    if (RegQueryValueA(root, subkey, buf, &length) != ERROR_SUCCESS) {
-        buf[0] = 0;
+    if (RegOpenKeyExA(root, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return 0;
-    }
-    TerminateRegText(buf, (DWORD)length, (DWORD)size);
-    return 1;
+    int ok = QueryRegText(key, NULL, buf, (DWORD)size);
+    RegCloseKey(key);
+    return ok;
 }

@@ -13,7 +13,7 @@ void TerminateRegText(char *buf, DWORD length, DWORD size);
    read. buf is emptied on failure. */
 int QueryRegText(HKEY key, const char *name, char *buf, DWORD size);
 
-/* RegQueryValueA (a key's default value) with `size` as the limit. */
+/* A key's default value, with `size` as the limit. */
 int QueryRegDefaultText(HKEY root, const char *subkey, char *buf, LONG size);
 
 #endif
