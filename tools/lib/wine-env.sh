@@ -9,12 +9,13 @@ export WINEARCH=win32
 XVFB_PID=""
 
 # Starts an Xvfb when there is no display; remembers its pid for stop_display.
+# XVFB_DISPLAY=N asks for :N instead of the first free number.
 start_display_if_needed() {
   if [ -n "${DISPLAY:-}" ]; then
     return 0
   fi
   local n
-  for n in $(seq 91 140); do
+  for n in ${XVFB_DISPLAY:-$(seq 91 140)}; do
     if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
       Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
       XVFB_PID=$!

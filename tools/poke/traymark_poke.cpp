@@ -4,6 +4,10 @@
 //   traymark_poke menu     a right click on the tray icon; waits for the menu
 //   traymark_poke about    "About..."; waits for the About box
 //   traymark_poke escape   Esc, which closes an open menu
+//   traymark_poke close    "Close..."; waits for the Close dialog
+//   traymark_poke cancel   the Close dialog's Cancel; waits for the dialog to go
+//   traymark_poke message  waits for the agent's message box (no agent needed)
+//   traymark_poke ok       the message box's OK; waits for the box to go
 //   traymark_poke temp     prints the temporary folder, as the agent sees it
 #include <windows.h>
 
@@ -13,7 +17,11 @@
 static const UINT kTrayNotify = 0x8064;
 static const WPARAM kTrayIconId = 1006;
 static const WPARAM kAboutCommand = 101;
+static const WPARAM kCloseCommand = 106;
 static const char kMenuClass[] = "#32768";
+static const char kDialogClass[] = "#32770";
+static const char kCloseCaption[] = "Corvex Traymark - Close";
+static const char kMessageCaption[] = "Corvex Traymark";
 
 // The record is decimal text, usually stored without a terminator.
 static HWND ReadAgentWindow()
@@ -47,6 +55,12 @@ static bool MenuOpen()
     return menu && IsWindowVisible(menu);
 }
 
+static HWND VisibleDialog(const char *caption)
+{
+    HWND dialog = FindWindowA(kDialogClass, caption);
+    return dialog && IsWindowVisible(dialog) ? dialog : NULL;
+}
+
 template <typename Pred> static bool WaitFor(Pred pred, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();
@@ -64,10 +78,26 @@ static int Fail(const char *what)
     return 1;
 }
 
+// As a click on the button would: the owner hears BN_CLICKED.
+static void PressButton(HWND dialog, int id)
+{
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
+}
+
+static int PressAndWaitGone(const char *caption, int id, const char *what)
+{
+    HWND dialog = NULL;
+    if (!WaitFor([&] { return (dialog = VisibleDialog(caption)) != NULL; }, 10000))
+        return Fail(what);
+    PressButton(dialog, id);
+    return WaitFor([dialog] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 10000)
+               ? 0 : Fail("the dialog stayed open");
+}
+
 int main(int argc, char **argv)
 {
     if (argc != 2)
-        return Fail("usage: traymark_poke wait|menu|about|escape|temp");
+        return Fail("usage: traymark_poke wait|menu|about|escape|close|cancel|message|ok|temp");
     const char *command = argv[1];
 
     if (strcmp(command, "temp") == 0) {
@@ -81,6 +111,15 @@ int main(int argc, char **argv)
     if (strcmp(command, "wait") == 0)
         return WaitFor([] { return AgentReady(ReadAgentWindow()); }, 30000)
                    ? 0 : Fail("the agent did not become ready");
+
+    // No published agent needed: the "not found" message comes before its window.
+    if (strcmp(command, "message") == 0)
+        return WaitFor([] { return VisibleDialog(kMessageCaption) != NULL; }, 30000)
+                   ? 0 : Fail("no message box appeared");
+    if (strcmp(command, "ok") == 0)
+        return PressAndWaitGone(kMessageCaption, IDOK, "no message box to press OK in");
+    if (strcmp(command, "cancel") == 0)
+        return PressAndWaitGone(kCloseCaption, IDCANCEL, "no Close dialog to cancel");
 
     HWND agent = ReadAgentWindow();
     if (!AgentReady(agent))
@@ -100,6 +139,11 @@ int main(int argc, char **argv)
         PostMessageA(agent, WM_COMMAND, kAboutCommand, 0);
         return WaitFor([agent] { return IsWindowVisible(agent) != 0; }, 10000)
                    ? 0 : Fail("the About box did not appear");
+    }
+    if (strcmp(command, "close") == 0) {
+        PostMessageA(agent, WM_COMMAND, kCloseCommand, 0);
+        return WaitFor([] { return VisibleDialog(kCloseCaption) != NULL; }, 10000)
+                   ? 0 : Fail("the Close dialog did not appear");
     }
     if (strcmp(command, "escape") == 0) {
         keybd_event(VK_ESCAPE, 0, 0, 0);

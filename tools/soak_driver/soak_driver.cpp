@@ -8,7 +8,9 @@
 // The agent is started by the caller (so that its stderr can carry a trace),
 // after "install" and before the other modes; with the same CORVEX_STANDIN_LOG
 // in its environment, since the stand-ins it starts inherit the agent's.
-// Exit: 0 fine, 1 growth beyond the tolerance, 2 the agent did not respond as expected.
+// Exit: 0 fine, 1 growth beyond the allowance, 2 the agent did not respond as
+// expected or no figure here could show a leak.
+
 // Newer than the agent itself: the process figures came with Windows XP.
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0501
@@ -32,7 +34,7 @@ static DWORD g_agentPid;
 static char g_launchLog[MAX_PATH];
 static volatile LONG g_helpRequests;
 
-static void Die(const char *format, ...)
+[[noreturn]] static void Die(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -549,19 +551,28 @@ static int RunSoak()
         lastLaunch = GetTickCount();
     };
 
+    // Launches fall between the samples: while one is under way the agent
+    // holds the new process's handles.
+    const int warmupStep = warmupMenus / warmupLaunches, step = menus / launches;
     for (g_round = 1; g_round <= warmupMenus; g_round++) {
         MenuRound();
-        if (g_round % (warmupMenus / warmupLaunches) == 0)
+        if (g_round % warmupStep == warmupStep / 2)
             leftClickLaunch();
     }
     Sample first = TakeSample(process, g_agentPid);
+    DWORD count = 0;
+    BOOL counted = GetProcessHandleCount(process, &count);
+    SetLastError(0);
+    DWORD gdi = GetGuiResources(process, GR_GDIOBJECTS);
+    printf("here GetProcessHandleCount gives %s, count %lu; GetGuiResources gives %lu, last error %lu\n",
+           counted ? "TRUE" : "FALSE", count, gdi, GetLastError());
     PrintSample("after warm-up", first);
     Sample last = first;
     DWORD started = GetTickCount();
     g_done = Counts();
     for (g_round = 1; g_round <= menus; g_round++) {
         MenuRound();
-        if (g_round % (menus / launches) == 0)
+        if (g_round % step == step / 2)
             leftClickLaunch();
         if (g_round % (menus / (samples - 1)) == 0) {
             char label[32];
