@@ -18,14 +18,10 @@ extern "C" LONG WINAPI RegCopyTreeA(HKEY source, LPCSTR subkey, HKEY destination
 
 namespace {
 
-const char kAgentCaption[] = "About Corvex Traymark";
-const char kMessageCaption[] = "Corvex Traymark";
-const char kMarkerName[] = "Corvex Traymark Active";
-const char kBareFolder[] = "C:\\CorvexBare\\";
 const char kShellFoldersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const char kCacheKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache";
 const char kCachePathsKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\Paths";
-const UINT kIdmQuit = 3, kIdmHelp = 104, kRecentBase = 1034;
+const UINT kRecentBase = 1034;
 const std::string kRan = "ran, exit 0", kRefused = "refused, exit 0";
 
 // --- Tally: one line for the whole sweep ------------------------------------
@@ -162,26 +158,10 @@ template <typename Expect, typename Observe> void Sweep(const Value &v, Expect e
 
 // --- Watching the agent -------------------------------------------------------
 
-bool Running(HANDLE p) { return WaitForSingleObject(p, 0) == WAIT_TIMEOUT; }
-
-// Like WaitUntil, but our own windows get what another process sends them.
-template <typename Pred> bool PumpUntil(Pred pred, DWORD timeoutMs = 10000)
-{
-    for (DWORD start = GetTickCount();; Sleep(10)) {
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
-        if (pred())
-            return true;
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-    }
-}
-
 std::string ExitText(HANDLE p)
 {
     DWORD code = 99;
-    if (!PumpUntil([&] { return !Running(p); }) || !GetExitCodeProcess(p, &code))
+    if (!WaitForExitPumping(p, 10000, &code))
         return "did not end";
     char text[32];
     sprintf(text, "exit %#lx", (unsigned long)code);   // a crash shows as 0xc0000005
@@ -222,17 +202,15 @@ std::string StartOutcome(const std::string &tail)
 std::string MenuRound(HANDLE agent, HWND window, const std::vector<BYTE> &keys)
 {
     DWORD pid = ProcessId(agent);
-    PostTrayClick(window, WM_RBUTTONUP);
     std::string seen = "menu";
-    if (WaitForVisibleMenu(pid)) {
+    if (OpenTrayMenu(window, pid)) {
         TapKeys(keys);
         if (!WaitUntil([&] { return FindVisibleMenu(pid) == NULL; }))
             seen = "menu stuck";
     } else {
         seen = "no menu";
     }
-    DWORD_PTR result;
-    if (Running(agent) && !SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result))
+    if (Running(agent) && !Sync(window))
         seen += ", not answering";
     return Running(agent) ? seen + ", alive" : seen + ", died, " + ExitText(agent);
 }
@@ -272,18 +250,6 @@ std::string LaunchAfter(HWND window, UINT command)
     return lines.empty() ? "no launch" : lines[0];
 }
 
-HWND StartMenuAgent(HANDLE *agent)
-{
-    *agent = StartTraymark();
-    return WaitForAgentReady(*agent);
-}
-
-void QuitAgent(HANDLE agent, HWND window)
-{
-    PostMessageA(window, WM_COMMAND, kIdmQuit, 0);
-    EXPECT_EQ("exit 0", ExitText(agent));
-}
-
 // --- A dialog of our own that looks like the agent's window -------------------
 
 int g_quitRequests;
@@ -294,17 +260,7 @@ INT_PTR CALLBACK LookalikeProc(HWND, UINT message, WPARAM wParam, LPARAM)
     return message == WM_INITDIALOG || message == WM_COMMAND;
 }
 
-HWND CreateLookalike()
-{
-    DWORD storage[16] = {};   // DLGTEMPLATE, then empty menu, class and title
-    ((DLGTEMPLATE *)storage)->style = WS_POPUP | WS_CAPTION;
-    HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(NULL), (DLGTEMPLATE *)storage, NULL, LookalikeProc, 0);
-    if (dialog)
-        SetWindowTextA(dialog, kAgentCaption);
-    return dialog;
-}
-
-std::string Decimal(HWND hwnd) { return std::to_string((long)(LONG_PTR)hwnd); }
+HWND CreateLookalike() { return CreateTestDialog(kAgentCaption, LookalikeProc); }
 
 // A "/remove" or other start while a copy is marked: what it did, whether our
 // look-alike got the close request, whether the marker is still there.
@@ -356,12 +312,8 @@ public:
 
 TEST_F(AgentTest, BadStartValuesRunOrRefuseAsTheyRead)
 {
-    const std::string exe = InstallCorvex(), bare = std::string(kBareFolder) + "corvex32.exe";
-    CreateDirectoryA(kBareFolder, NULL);
-    ASSERT_TRUE(CopyFileA(exe.c_str(), bare.c_str(), FALSE));
-    // Quitting asks the help viewer to close, which needs a help file beside it.
-    const std::string help = CorvexFolder() + "corvex.hlp", bareHelp = std::string(kBareFolder) + "corvex.hlp";
-    ASSERT_TRUE(CopyFileA(help.c_str(), bareHelp.c_str(), FALSE));
+    const std::string exe = InstallCorvex(), bare = kBareExe;
+    ASSERT_TRUE(InstallBareCopy());
     const struct Group {
         Value v;
         HKEY otherRoot;                    // the other source of the same fact, taken away
@@ -408,7 +360,7 @@ TEST_F(AgentTest, BadHandleRecordsReachOnlyTheWindowTheyName)
     HWND lookalike = CreateLookalike();
     ASSERT_NE((HWND)NULL, lookalike);
     ASSERT_NE(0, GlobalAddAtomA(kMarkerName));
-    const std::string handle = Decimal(lookalike);
+    const std::string handle = DecimalHandle(lookalike);
     const Value record = { "handle record", HKEY_CURRENT_USER, kCorvexKey, kHandleValue, 32, handle, ' ', true,
                            "  " + handle + " \"x\"" };
     Sweep(record, [](const Reading &r) {
@@ -444,7 +396,7 @@ TEST_F(AgentTest, OddTailsFollowTheStartTable)
     // not looked at, so its absence brings up nothing.
     HWND lookalike = CreateLookalike();
     ASSERT_NE((HWND)NULL, lookalike);
-    StoreRaw(HKEY_CURRENT_USER, kCorvexKey, kHandleValue, REG_SZ, Decimal(lookalike));
+    StoreRaw(HKEY_CURRENT_USER, kCorvexKey, kHandleValue, REG_SZ, DecimalHandle(lookalike));
     for (const Tail &t : tails) {
         if (!MarkerPresent())
             ASSERT_NE(0, GlobalAddAtomA(kMarkerName));
@@ -470,9 +422,7 @@ TEST_F(AgentTest, BadHelpValuesAtMenuTimeChooseTheHelpFileOrReportIt)
 {
     const std::string exe = InstallCorvex();
     StartHelpViewer();
-    HANDLE agent;
-    HWND window = StartMenuAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
     auto observe = [&](const Reading &) {
         return MenuRound(agent, window, { VK_ESCAPE }) + "; " + HelpOutcome(agent, window);
     };
@@ -493,9 +443,7 @@ TEST_F(AgentTest, BadHelpValuesAtMenuTimeChooseTheHelpFileOrReportIt)
 TEST_F(AgentTest, BadRecentFileValuesListAndLaunchSoundly)
 {
     InstallCorvex();
-    HANDLE agent;
-    HWND window = StartMenuAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
     char temp[MAX_PATH] = "";
     GetTempPathA(sizeof temp, temp);
     // Even numbers lie in the temporary folder, so building the menu tests them on disk.
@@ -533,9 +481,7 @@ TEST_F(AgentTest, BadCacheFolderValuesFilterOnlyWhenTheyRead)
     keep.Keep(HKEY_CURRENT_USER, kShellFoldersKey);
     keep.Keep(HKEY_LOCAL_MACHINE, kCacheKey);
     InstallCorvex();
-    HANDLE agent;
-    HWND window = StartMenuAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
     const std::string kept = "C:\\Archives\\kept.zip";
     DeleteValue(HKEY_LOCAL_MACHINE, kCachePathsKey, "Directory");
     for (HKEY root : { HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE }) {

@@ -2,35 +2,17 @@
 // two ways to close the agent, one of which tells Corvex "/notm".
 #include "tests/e2e/driver.h"
 
-#include <stdio.h>
-
 using namespace driver;
 
 namespace {
 
-const UINT kIdmClose = 106;
 const int kForNow = 1003;
 const int kAndRemove = 1004;
-const char kCloseCaption[] = "Corvex Traymark - Close";
-const char kMessageCaption[] = "Corvex Traymark";
-
-HWND StartAgent(HANDLE *process)
-{
-    *process = StartTraymark();
-    return WaitForAgentReady(*process);
-}
-
-HWND OpenCloseDialog(HWND window, DWORD pid)
-{
-    PostMessageA(window, WM_COMMAND, kIdmClose, 0);
-    return WaitForProcessWindow(pid, "#32770", kCloseCaption, 5000);
-}
 
 // "Close..." is the bottom item; End selects it whatever the menu starts with.
 HWND OpenCloseDialogFromMenu(HWND window, DWORD pid)
 {
-    PostTrayClick(window, WM_RBUTTONUP);
-    if (!WaitForVisibleMenu(pid))
+    if (!OpenTrayMenu(window, pid))
         return NULL;
     TapKeys({VK_END, VK_RETURN});
     return WaitForProcessWindow(pid, "#32770", kCloseCaption, 5000);
@@ -40,26 +22,14 @@ LRESULT Check(HWND dialog, int id) { return SendMessageA(GetDlgItem(dialog, id),
 
 void Click(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
-std::string StartupMessage(const char *first)
-{
-    char text[1024];
-    sprintf(text,
-            "%s\n\nEither:\n        reinstall Corvex 8.1 or later,\nor\n"
-            "        remove the Corvex Traymark shortcut from the \"%s\" folder.",
-            first, StartupFolder(true).c_str());
-    return text;
-}
-
 }  // namespace
 
 TEST_F(AgentTest, CloseDialogOffersCloseForNowFirst)
 {
     InstallCorvex();
-    HANDLE agent;
-    HWND window = StartAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
 
-    HWND dialog = OpenCloseDialog(window, ProcessId(agent));
+    HWND dialog = OpenCloseDialog(window, pid);
     ASSERT_NE((HWND)NULL, dialog);
     EXPECT_EQ(window, GetWindow(dialog, GW_OWNER));
     EXPECT_EQ(BST_CHECKED, Check(dialog, kForNow));
@@ -86,10 +56,7 @@ TEST_P(CloseDialogDismissed, KeepsTheAgentRunningAndClickable)
 {
     InstallCorvex();
     StartHelpViewer();
-    HANDLE agent;
-    HWND window = StartAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
-    DWORD pid = ProcessId(agent);
+    ASSERT_TRUE(Start());
 
     HWND dialog = GetParam().fromMenu ? OpenCloseDialogFromMenu(window, pid) : OpenCloseDialog(window, pid);
     ASSERT_NE((HWND)NULL, dialog);
@@ -99,9 +66,8 @@ TEST_P(CloseDialogDismissed, KeepsTheAgentRunningAndClickable)
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
 
     PostTrayClick(window, WM_LBUTTONUP);
-    EXPECT_EQ(std::vector<std::string>({ ExpectedLaunch(""), ExpectedLaunch("/favorites") }),
-              LaunchesUpToMarker(window));
-    EXPECT_TRUE(WaitForSingleObject(agent, 0) == WAIT_TIMEOUT);
+    EXPECT_EQ(Lines({ ExpectedLaunch(""), ExpectedLaunch("/favorites") }), LaunchesUpToMarker(window));
+    EXPECT_TRUE(Running(agent));
     EXPECT_TRUE(HelpRequests().empty());
 }
 
@@ -118,7 +84,7 @@ struct Confirmation {
     const char *name;
     std::vector<int> clicks;                 // radio buttons clicked, in order
     int forNowChecked;                       // state of "Close for now" before OK
-    std::vector<std::string> launches;
+    Lines launches;
 };
 
 static void PrintTo(const Confirmation &c, std::ostream *os) { *os << c.name; }
@@ -129,11 +95,9 @@ TEST_P(CloseDialogConfirmed, EndsTheAgent)
 {
     const Confirmation &c = GetParam();
     InstallCorvex();
-    HANDLE agent;
-    HWND window = StartAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
 
-    HWND dialog = OpenCloseDialog(window, ProcessId(agent));
+    HWND dialog = OpenCloseDialog(window, pid);
     ASSERT_NE((HWND)NULL, dialog);
     for (int id : c.clicks)
         Click(dialog, id);
@@ -160,10 +124,7 @@ TEST_F(AgentTest, CloseAndRemoveWithCorvexGoneReportsItAndStillEnds)
 {
     SetWindowsVersion("winxp");
     InstallCorvex();
-    HANDLE agent;
-    HWND window = StartAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
-    DWORD pid = ProcessId(agent);
+    ASSERT_TRUE(Start());
 
     HWND dialog = OpenCloseDialog(window, pid);
     ASSERT_NE((HWND)NULL, dialog);
@@ -172,18 +133,8 @@ TEST_F(AgentTest, CloseAndRemoveWithCorvexGoneReportsItAndStillEnds)
     PressButton(dialog, IDOK);
 
     // Corvex cannot be told "/notm"; then, with Corvex gone, its help file is gone too.
-    const std::string expected[] = {
-        StartupMessage("Corvex was not found or it is the incorrect version."),
-        StartupMessage("The Corvex help file was not found."),
-    };
-    for (const std::string &text : expected) {
-        HWND box = WaitForProcessWindow(pid, "#32770", kMessageCaption, 5000);
-        ASSERT_NE((HWND)NULL, box);
-        EXPECT_EQ(text, MessageBoxText(box));
-        EXPECT_EQ(window, GetWindow(box, GW_OWNER));
-        PressButton(box, IDOK);
-        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
-    }
+    ASSERT_NO_FATAL_FAILURE(AnswerMessageBox(pid, window, CorvexMissingText(true)));
+    ASSERT_NO_FATAL_FAILURE(AnswerMessageBox(pid, window, HelpMissingText(true)));
     DWORD code = 99;
     ASSERT_TRUE(WaitForExit(agent, 10000, &code));
     EXPECT_EQ(0u, code);

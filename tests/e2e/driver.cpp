@@ -12,7 +12,24 @@ const char kFileMenuKey[] = "Software\\Velmora\\Corvex\\filemenu";
 const char kOpenCommandKey[] = "Corvex\\Shell\\Open\\Command";
 const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\corvex32.exe";
 const char kHandleValue[] = "Traymark Window Handle";
-static const char kMarker[] = "Corvex Traymark Active";
+const char kMarkerName[] = "Corvex Traymark Active";
+const char kAgentCaption[] = "About Corvex Traymark";
+const char kCloseCaption[] = "Corvex Traymark - Close";
+const char kMessageCaption[] = "Corvex Traymark";
+const char kBareExe[] = "C:\\CorvexBare\\corvex32.exe";
+
+static std::string StartupMessage(const char *first, bool nt)
+{
+    return std::string(first) + "\n\nEither:\n        reinstall Corvex 8.1 or later,\nor\n"
+           "        remove the Corvex Traymark shortcut from the \"" + StartupFolder(nt) + "\" folder.";
+}
+
+std::string CorvexMissingText(bool nt)
+{
+    return StartupMessage("Corvex was not found or it is the incorrect version.", nt);
+}
+
+std::string HelpMissingText(bool nt) { return StartupMessage("The Corvex help file was not found.", nt); }
 
 // ---------------------------------------------------------------- locations
 
@@ -135,6 +152,22 @@ std::string InstallCorvex(const CorvexSetup &setup)
     return exe;
 }
 
+void PlaceHelpFile(const char *name, bool present)
+{
+    std::string path = CorvexFolder() + name;
+    if (present)
+        WriteFileText(path, "");
+    else
+        DeleteFileA(path.c_str());
+}
+
+bool InstallBareCopy()
+{
+    CreateDirectoryA("C:\\CorvexBare", NULL);
+    return CopyFileA(StandinExe().c_str(), kBareExe, FALSE) &&
+           CopyFileA((CorvexFolder() + "corvex.hlp").c_str(), "C:\\CorvexBare\\corvex.hlp", FALSE);
+}
+
 std::string LaunchLogPath()
 {
     char temp[MAX_PATH];
@@ -231,11 +264,64 @@ void StopAll()
 
 DWORD ProcessId(HANDLE process) { return process ? GetProcessId(process) : 0; }
 
+bool Running(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
+
+HWND StartAgent(HANDLE *process, const char *tail)
+{
+    *process = StartTraymark(tail);
+    return *process ? WaitForAgentReady(*process) : NULL;
+}
+
+bool SendCommand(HWND window, WPARAM id)
+{
+    DWORD_PTR result;
+    return SendMessageTimeoutA(window, WM_COMMAND, id, 0, SMTO_NORMAL, 10000, &result) != 0;
+}
+
+bool Sync(HWND window)
+{
+    DWORD_PTR result;
+    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result) != 0;
+}
+
+void QuitAgent(HANDLE process, HWND window)
+{
+    EXPECT_TRUE(SendCommand(window, kIdmQuit));
+    DWORD code = 99;
+    EXPECT_TRUE(WaitForExit(process, 10000, &code)) << "agent did not end on IDM_QUIT";
+    EXPECT_EQ(0u, code);
+}
+
+bool WaitForExitPumping(HANDLE process, DWORD timeoutMs, DWORD *exitCode)
+{
+    if (!process || !PumpUntil([&] { return !Running(process); }, timeoutMs))
+        return false;
+    if (exitCode)
+        GetExitCodeProcess(process, exitCode);
+    return true;
+}
+
+bool WaitForQuietExit(HANDLE process, DWORD *exitCode, bool *showedWindow, DWORD timeoutMs)
+{
+    DWORD pid = ProcessId(process);
+    *showedWindow = false;
+    auto ended = [&] {
+        if (CountVisibleWindows(pid) > 0)
+            *showedWindow = true;
+        return !Running(process);
+    };
+    if (!process || !PumpUntil(ended, timeoutMs))
+        return false;
+    GetExitCodeProcess(process, exitCode);
+    return true;
+}
+
 struct FindArgs {
     DWORD pid;
-    const char *className;
-    const char *caption;
-    HWND found;
+    const char *className;   // NULL: any
+    const char *caption;     // NULL: any
+    bool visibleOnly;
+    std::vector<HWND> found;
 };
 
 static BOOL CALLBACK FindProc(HWND hwnd, LPARAM lParam)
@@ -243,21 +329,24 @@ static BOOL CALLBACK FindProc(HWND hwnd, LPARAM lParam)
     FindArgs *args = (FindArgs *)lParam;
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
-    if (pid != args->pid)
-        return TRUE;
-    if (args->className && ClassName(hwnd) != args->className)
-        return TRUE;
-    if (args->caption && WindowText(hwnd) != args->caption)
-        return TRUE;
-    args->found = hwnd;
-    return FALSE;
+    if (pid == args->pid && (!args->className || ClassName(hwnd) == args->className) &&
+        (!args->caption || WindowText(hwnd) == args->caption) && (!args->visibleOnly || IsWindowVisible(hwnd)))
+        args->found.push_back(hwnd);
+    return TRUE;
+}
+
+// The process's top-level windows that match, in Z order.
+static std::vector<HWND> ProcessWindows(DWORD pid, const char *className, const char *caption, bool visibleOnly)
+{
+    FindArgs args = { pid, className, caption, visibleOnly, {} };
+    EnumWindows(FindProc, (LPARAM)&args);
+    return args.found;
 }
 
 HWND FindProcessWindow(DWORD pid, const char *className, const char *caption)
 {
-    FindArgs args = { pid, className, caption, NULL };
-    EnumWindows(FindProc, (LPARAM)&args);
-    return args.found;
+    std::vector<HWND> found = ProcessWindows(pid, className, caption, false);
+    return found.empty() ? NULL : found[0];
 }
 
 HWND WaitForProcessWindow(DWORD pid, const char *className, const char *caption, DWORD timeoutMs)
@@ -274,16 +363,62 @@ HWND WaitForAgentReady(HANDLE process, DWORD timeoutMs)
     WaitUntil([&] {
         if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
             return true;
-        agent = FindProcessWindow(pid, "#32770", "About Corvex Traymark");
-        if (!agent || !MarkerPresent())
-            return false;
-        char expected[32];
-        sprintf(expected, "%ld", (long)(LONG_PTR)agent);
-        return HandleRecordText() == expected;
+        agent = FindProcessWindow(pid, "#32770", kAgentCaption);
+        return agent && MarkerPresent() && HandleRecordText() == DecimalHandle(agent);
     }, timeoutMs);
     if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
         return NULL;
     return agent;
+}
+
+int CountProcessWindows(DWORD pid, const char *className, const char *caption)
+{
+    return (int)ProcessWindows(pid, className, caption, false).size();
+}
+
+int CountVisibleWindows(DWORD pid, const char *className, const char *caption)
+{
+    return (int)ProcessWindows(pid, className, caption, true).size();
+}
+
+HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs)
+{
+    return WaitForProcessWindow(pid, "#32770", kMessageCaption, timeoutMs);
+}
+
+void AnswerMessageBox(DWORD pid, HWND owner, const std::string &text)
+{
+    HWND box = WaitForMessageBox(pid);
+    ASSERT_NE((HWND)NULL, box) << "no message box";
+    EXPECT_EQ(text, MessageBoxText(box));
+    EXPECT_EQ(owner, GetWindow(box, GW_OWNER));
+    PressButton(box, IDOK);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
+}
+
+bool ShowAboutBox(HWND agent)
+{
+    PostMessageA(agent, WM_COMMAND, kIdmAbout, 0);
+    return WaitUntil([&] { return IsVisible(agent); });
+}
+
+HWND OpenCloseDialog(HWND agent, DWORD pid)
+{
+    PostMessageA(agent, WM_COMMAND, kIdmClose, 0);
+    return WaitForProcessWindow(pid, "#32770", kCloseCaption, 5000);
+}
+
+HWND CreateTestDialog(const char *caption, DLGPROC proc)
+{
+    DWORD storage[16] = {};   // DLGTEMPLATE, then empty menu, class and title
+    DLGTEMPLATE *tpl = (DLGTEMPLATE *)storage;
+    tpl->style = WS_POPUP | WS_CAPTION;
+    tpl->cx = 100;
+    tpl->cy = 50;
+    HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(NULL), tpl, NULL, proc, 0);
+    if (dialog)
+        SetWindowTextA(dialog, caption);
+    return dialog;
 }
 
 std::string WindowText(HWND hwnd)
@@ -321,12 +456,12 @@ bool IsVisible(HWND hwnd) { return (GetWindowLongA(hwnd, GWL_STYLE) & WS_VISIBLE
 
 // --------------------------------------------------- marker and handle record
 
-bool MarkerPresent() { return GlobalFindAtomA(kMarker) != 0; }
+bool MarkerPresent() { return GlobalFindAtomA(kMarkerName) != 0; }
 
 void ClearMarkers()
 {
     for (int i = 0; i < 1000; i++) {
-        ATOM atom = GlobalFindAtomA(kMarker);
+        ATOM atom = GlobalFindAtomA(kMarkerName);
         if (!atom || GlobalDeleteAtom(atom) != 0)
             break;
     }
@@ -356,6 +491,14 @@ int HandleRecordStoredChars()
     LONG rc = RegQueryValueExW(k, L"Traymark Window Handle", NULL, NULL, NULL, &size);
     RegCloseKey(k);
     return rc == ERROR_SUCCESS ? (int)(size / sizeof(WCHAR)) : -1;
+}
+
+std::string DecimalHandle(HWND hwnd) { return std::to_string((long)(LONG_PTR)hwnd); }
+
+void WriteHandleRecord(HWND hwnd)
+{
+    std::string text = DecimalHandle(hwnd);
+    SetBytes(HKEY_CURRENT_USER, kCorvexKey, kHandleValue, REG_SZ, text.c_str(), (DWORD)text.size());
 }
 
 // ------------------------------------------------------------ Windows version
@@ -495,6 +638,20 @@ std::vector<HelpRequest> WaitForHelpRequests(size_t count, DWORD timeoutMs)
     return seen;
 }
 
+std::string HelpRequestText(const HelpRequest &request, HWND sender)
+{
+    char text[400];
+    snprintf(text, sizeof text, "%u %ld %s%s", request.command, (long)request.data, request.file.c_str(),
+             sender && request.sender != sender ? " from another window" : "");
+    return text;
+}
+
+std::string ExpectedHelpRequest(WORD command, LONG data, const char *file)
+{
+    HelpRequest request = { command, data, CorvexFolder() + file, NULL };
+    return HelpRequestText(request);
+}
+
 // ------------------------------------------------------ tray clicks and keys
 
 void PostTrayClick(HWND agent, UINT mouseMessage, UINT iconId)
@@ -502,28 +659,10 @@ void PostTrayClick(HWND agent, UINT mouseMessage, UINT iconId)
     PostMessageA(agent, 0x8064, iconId, mouseMessage);
 }
 
-struct MenuArgs {
-    DWORD pid;
-    HWND found;
-};
-
-static BOOL CALLBACK FindMenuProc(HWND hwnd, LPARAM lParam)
-{
-    MenuArgs *args = (MenuArgs *)lParam;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == args->pid && ClassName(hwnd) == "#32768" && IsWindowVisible(hwnd)) {
-        args->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 HWND FindVisibleMenu(DWORD pid)
 {
-    MenuArgs args = { pid, NULL };
-    EnumWindows(FindMenuProc, (LPARAM)&args);
-    return args.found;
+    std::vector<HWND> found = ProcessWindows(pid, "#32768", NULL, true);
+    return found.empty() ? NULL : found[0];
 }
 
 HWND WaitForVisibleMenu(DWORD pid, DWORD timeoutMs)
@@ -532,6 +671,22 @@ HWND WaitForVisibleMenu(DWORD pid, DWORD timeoutMs)
     WaitUntil([&] { return (found = FindVisibleMenu(pid)) != NULL; }, timeoutMs);
     return found;
 }
+
+HWND OpenTrayMenu(HWND agent, DWORD pid)
+{
+    PostTrayClick(agent, WM_RBUTTONUP);
+    return WaitForVisibleMenu(pid);
+}
+
+void ChooseFromTop(int position)
+{
+    std::vector<BYTE> keys(1, VK_HOME);
+    keys.insert(keys.end(), position, VK_DOWN);
+    keys.push_back(VK_RETURN);
+    TapKeys(keys);
+}
+
+void WaitPastDoubleClickTime() { Sleep(GetDoubleClickTime() + 800); }
 
 void TapKeys(const std::vector<BYTE> &keys)
 {
@@ -567,6 +722,13 @@ void AgentTest::SetUp()
     UninstallCorvex();
     ResetLaunchLog();
     SetWindowsVersion(NULL);
+}
+
+bool AgentTest::Start(const char *tail)
+{
+    window = StartAgent(&agent, tail);
+    pid = ProcessId(agent);
+    return window != NULL;
 }
 
 void AgentTest::TearDown()

@@ -33,6 +33,19 @@ extern const char kFileMenuKey[];          // HKCU Software\Velmora\Corvex\filem
 extern const char kOpenCommandKey[];       // HKCR Corvex\Shell\Open\Command
 extern const char kAppPathKey[];           // HKLM ...\App Paths\corvex32.exe
 extern const char kHandleValue[];          // "Traymark Window Handle"
+extern const char kMarkerName[];           // "Corvex Traymark Active"
+
+// --- What the agent shows and takes ----------------------------------------
+extern const char kAgentCaption[];         // "About Corvex Traymark": the hidden agent window
+extern const char kCloseCaption[];         // "Corvex Traymark - Close"
+extern const char kMessageCaption[];       // "Corvex Traymark": its message boxes
+const UINT kIdmQuit = 3, kIdmAbout = 101, kIdmHelp = 104, kIdmClose = 106;
+const UINT kIdAboutHelp = 9;               // the About box's Help button
+// Its messages, naming the Startup folder of the family (nt: the common one).
+std::string CorvexMissingText(bool nt);
+std::string HelpMissingText(bool nt);
+
+typedef std::vector<std::string> Lines;
 
 // --- The stand-in Corvex ---------------------------------------------------
 struct CorvexSetup {
@@ -47,6 +60,12 @@ void UninstallCorvex();
 // places the requested help files beside it. Returns the executable's path.
 std::string InstallCorvex(const CorvexSetup &setup = CorvexSetup());
 std::string CorvexFolder();                // with trailing '\'
+// Puts an empty file of that name beside Corvex, or takes it away.
+void PlaceHelpFile(const char *name, bool present);
+// A copy of Corvex in a folder without blanks, kBareExe, with the help file
+// beside it so that closing the agent needs no message; after InstallCorvex.
+extern const char kBareExe[];              // C:\CorvexBare\corvex32.exe
+bool InstallBareCopy();
 
 // The stand-in appends each command line it is started with to this file.
 std::string LaunchLogPath();
@@ -64,9 +83,20 @@ HANDLE StartTraymark(const char *tail = "");
 bool WaitForExit(HANDLE process, DWORD timeoutMs, DWORD *exitCode = NULL);
 // Terminates every process started here that still runs, and closes the handles.
 void StopAll();
+bool Running(HANDLE process);
+// StartTraymark, then WaitForAgentReady; NULL when the agent did not come up.
+HWND StartAgent(HANDLE *process, const char *tail = "");
+// IDM_QUIT as a second copy sends it; the process must end with 0.
+void QuitAgent(HANDLE process, HWND window);
+// WM_COMMAND sent, so handled on return; false when the agent did not answer.
+bool SendCommand(HWND window, WPARAM id);
+// Returns once the agent has handled whatever was posted or sent before.
+bool Sync(HWND window);
 
 // Top-level window of the process with that class and caption (either may be NULL).
 HWND FindProcessWindow(DWORD pid, const char *className, const char *caption);
+int CountProcessWindows(DWORD pid, const char *className = NULL, const char *caption = NULL);
+int CountVisibleWindows(DWORD pid, const char *className = NULL, const char *caption = NULL);
 HWND WaitForProcessWindow(DWORD pid, const char *className, const char *caption, DWORD timeoutMs = 10000);
 // The hidden agent window, once its handle record and marker are in place.
 HWND WaitForAgentReady(HANDLE process, DWORD timeoutMs = 15000);
@@ -91,6 +121,32 @@ template <typename Pred> bool WaitUntil(Pred pred, DWORD timeoutMs = 5000)
     }
     return true;
 }
+// Like WaitUntil, dispatching this thread's messages meanwhile: our own windows
+// only receive what another process sends them while we pump.
+template <typename Pred> bool PumpUntil(Pred pred, DWORD timeoutMs = 10000)
+{
+    for (DWORD start = GetTickCount();; Sleep(5)) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        if (pred())
+            return true;
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+    }
+}
+bool WaitForExitPumping(HANDLE process, DWORD timeoutMs, DWORD *exitCode = NULL);
+// For a start that must show nothing: pumps, and notes any visible window it puts up.
+bool WaitForQuietExit(HANDLE process, DWORD *exitCode, bool *showedWindow, DWORD timeoutMs = 10000);
+
+HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs = 5000);
+// Waits for the message box, checks its text and owner, presses OK, waits until it is gone.
+void AnswerMessageBox(DWORD pid, HWND owner, const std::string &text);
+// true once the About box (the agent window itself) is up.
+bool ShowAboutBox(HWND agent);
+HWND OpenCloseDialog(HWND agent, DWORD pid);
+// A dialog of this thread, of the agent window's class, for a handle record to name.
+HWND CreateTestDialog(const char *caption, DLGPROC proc);
 
 // --- Instance marker and handle record -------------------------------------
 bool MarkerPresent();
@@ -99,6 +155,8 @@ void ClearMarkers();                       // deletes every reference of the ato
 std::string HandleRecordText(DWORD *type = NULL, bool *present = NULL);
 // Characters stored for the record, a terminator included if one was stored; -1 when absent.
 int HandleRecordStoredChars();
+std::string DecimalHandle(HWND hwnd);      // as the record holds it
+void WriteHandleRecord(HWND hwnd);         // as the agent writes it: the digits, no terminator
 
 // --- Windows version seen by traymark.exe (Wine's per-program setting) ----
 void SetWindowsVersion(const char *wineVersion);   // "win98", "winme", "win2k", "winxp"; NULL resets
@@ -116,6 +174,11 @@ std::vector<HelpRequest> HelpRequests();
 void ClearHelpRequests();
 // Waits until at least `count` requests arrived.
 std::vector<HelpRequest> WaitForHelpRequests(size_t count, DWORD timeoutMs = 5000);
+// "command data file", so that a mismatch shows every field; with a sender,
+// a request from another window says so.
+std::string HelpRequestText(const HelpRequest &request, HWND sender = NULL);
+// The same for a help file beside Corvex.
+std::string ExpectedHelpRequest(WORD command, LONG data, const char *file);
 
 // Folder paths as the agent would name them in its messages.
 std::string StartupFolder(bool nt);
@@ -126,6 +189,16 @@ void PostTrayClick(HWND agent, UINT mouseMessage, UINT iconId = 1006);
 // A visible pop-up menu window (class "#32768") of the process, or NULL.
 HWND FindVisibleMenu(DWORD pid);
 HWND WaitForVisibleMenu(DWORD pid, DWORD timeoutMs = 5000);
+// Right-clicks the icon; the menu once it is up.
+HWND OpenTrayMenu(HWND agent, DWORD pid);
+// Wine opens the menu with nothing selected: the first Down selects the top
+// item, the first Up the bottom one, and the selection wraps. Home selects the
+// top item whatever was selected before, so the count of Downs after it is the
+// item's position from the top, separators not counted.
+void ChooseFromTop(int position);
+// The agent takes its deadline only after the launch returns, which is a
+// moment after the stand-in has written its line; the margin covers that.
+void WaitPastDoubleClickTime();
 // Presses and releases keys in the foreground thread's input, one after another.
 void TapKeys(const std::vector<BYTE> &keys);
 // Posts "Favorites..." (105) behind everything posted before and returns the
@@ -141,6 +214,12 @@ class AgentTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
+    // Starts the agent into agent, window and pid; true once it is ready.
+    bool Start(const char *tail = "");
+
+    HANDLE agent = NULL;
+    HWND window = NULL;
+    DWORD pid = 0;
 };
 
 }  // namespace driver

@@ -15,36 +15,7 @@ using namespace driver;
 namespace {
 
 const UINT kTrayId = 1006;
-const WPARAM kAboutHelp = 9, kIdmAbout = 101;
-const WORD kHelpContext = 1, kHelpQuit = 2, kHelpFinder = 11;
-const char kAgentCaption[] = "About Corvex Traymark";
-const char kMessageCaption[] = "Corvex Traymark";
-const char kMarkerName[] = "Corvex Traymark Active";
 const DWORD kRetryPeriodMs = 2500;
-
-typedef std::vector<std::string> Lines;
-
-std::string StartupMessage(const char *first)
-{
-    return std::string(first) + "\n\nEither:\n        reinstall Corvex 8.1 or later,\nor\n"
-           "        remove the Corvex Traymark shortcut from the \"" + StartupFolder(true) + "\" folder.";
-}
-std::string CorvexMissingText() { return StartupMessage("Corvex was not found or it is the incorrect version."); }
-std::string HelpMissingText() { return StartupMessage("The Corvex help file was not found."); }
-
-std::string DecimalHandle(HWND hwnd)
-{
-    char text[32];
-    sprintf(text, "%ld", (long)(LONG_PTR)hwnd);
-    return text;
-}
-
-// As the agent writes it: the digits without a terminator.
-void WriteRecord(HWND hwnd)
-{
-    std::string text = DecimalHandle(hwnd);
-    SetBytes(HKEY_CURRENT_USER, kCorvexKey, kHandleValue, REG_SZ, text.c_str(), (DWORD)text.size());
-}
 
 // One line per call, so that a wrong sequence shows in full.
 Lines Describe(const std::vector<TrayCall> &calls)
@@ -60,92 +31,14 @@ const std::string kAdded = "NIM_ADD \"\" TRUE", kRefused = "NIM_ADD \"\" FALSE";
 const std::string kTipped = "NIM_MODIFY \"Corvex Traymark\" TRUE";
 const std::string kTipLost = "NIM_MODIFY \"Corvex Traymark\" FALSE";
 
-// With room for a stray call to arrive after the expected ones.
-Lines SettledTrayCalls(size_t count)
-{
-    WaitForTrayCalls(count);
-    Sleep(500);
-    return Describe(TrayCalls());
-}
-
 Lines Requests(const std::vector<HelpRequest> &requests)
 {
     Lines lines;
-    for (const HelpRequest &r : requests) {
-        char text[400];
-        sprintf(text, "%u %ld %s", r.command, (long)r.data, r.file.c_str());
-        lines.push_back(text);
-    }
+    for (const HelpRequest &r : requests)
+        lines.push_back(HelpRequestText(r));
     return lines;
 }
-std::string Request(WORD command, LONG data)
-{
-    char text[400];
-    sprintf(text, "%u %ld %scorvex.hlp", command, (long)data, CorvexFolder().c_str());
-    return text;
-}
-
-void PlaceHelpFile(bool present)
-{
-    std::string path = CorvexFolder() + "corvex.hlp";
-    DeleteFileA(path.c_str());
-    DeleteFileA((CorvexFolder() + "cxwizard.hlp").c_str());
-    if (!present)
-        return;
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, f) << path;
-    CloseHandle(f);
-}
-
-// Home selects the top item whatever was selected; separators are passed over.
-void ChooseFromTop(int position)
-{
-    std::vector<BYTE> keys(1, VK_HOME);
-    keys.insert(keys.end(), position, VK_DOWN);
-    keys.push_back(VK_RETURN);
-    TapKeys(keys);
-}
-
-bool Running(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
-
-struct VisibleArgs {
-    DWORD pid;
-    bool found;
-};
-
-BOOL CALLBACK VisibleProc(HWND hwnd, LPARAM lParam)
-{
-    VisibleArgs *args = (VisibleArgs *)lParam;
-    DWORD owner = 0;
-    GetWindowThreadProcessId(hwnd, &owner);
-    args->found = owner == args->pid && IsWindowVisible(hwnd);
-    return !args->found;
-}
-
-bool AnyVisibleWindow(DWORD pid)
-{
-    VisibleArgs args = { pid, false };
-    EnumWindows(VisibleProc, (LPARAM)&args);
-    return args.found;
-}
-
-// Ends a start that must show nothing; pumps our own queue meanwhile, since
-// a window of ours only receives what another process sends while we do.
-bool WaitForQuietExit(HANDLE process, DWORD *code, bool *showed)
-{
-    *showed = false;
-    DWORD start = GetTickCount();
-    while (MsgWaitForMultipleObjects(1, &process, FALSE, 10, QS_ALLINPUT) != WAIT_OBJECT_0) {
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
-        *showed = *showed || AnyVisibleWindow(ProcessId(process));
-        if (GetTickCount() - start > 10000)
-            return false;
-    }
-    GetExitCodeProcess(process, code);
-    return true;
-}
+std::string Request(WORD command, LONG data) { return ExpectedHelpRequest(command, data, "corvex.hlp"); }
 
 // A window of ours that a foreign record can name: a dialog of the agent's
 // class under another caption, which notes every request to close or act.
@@ -158,64 +51,27 @@ INT_PTR CALLBACK ForeignProc(HWND, UINT message, WPARAM, LPARAM)
     return message == WM_INITDIALOG;
 }
 
-HWND CreateForeignDialog(const char *caption)
-{
-    DWORD storage[16] = {};   // DLGTEMPLATE, then empty menu, class and title
-    DLGTEMPLATE *tpl = (DLGTEMPLATE *)storage;
-    tpl->style = WS_POPUP | WS_CAPTION;
-    tpl->cx = 100;
-    tpl->cy = 40;
-    HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(NULL), tpl, NULL, ForeignProc, 0);
-    if (dialog)
-        SetWindowTextA(dialog, caption);
-    return dialog;
-}
-
 #define STEP(call) ASSERT_NO_FATAL_FAILURE(call)
 
-// Corvex installed, messages naming the common Startup folder, and every call
-// to Shell_NotifyIcon landing in the stand-in tray.
-class FaultTest : public AgentTest {
+// Windows XP, so that the messages name the common Startup folder.
+class FaultTest : public ShellTrayTest {
 protected:
     void SetUp() override
     {
-        AgentTest::SetUp();
+        ShellTrayTest::SetUp();
         SetWindowsVersion("winxp");
-        InstallCorvex();
-        ASSERT_TRUE(StartShellTray()) << "the stand-in tray is not the one FindWindow finds";
     }
     void TearDown() override
     {
-        AgentTest::TearDown();
-        StopShellTray();
+        ShellTrayTest::TearDown();
         if (foreign)
             DestroyWindow(foreign);
         g_received.clear();
     }
 
-    bool Start()
-    {
-        agent = StartTraymark();
-        window = WaitForAgentReady(agent);
-        pid = ProcessId(agent);
-        return window != NULL;
-    }
+    void AnswerMessage(const std::string &text) { AnswerMessageBox(pid, window, text); }
 
-    void AnswerMessage(const std::string &text)
-    {
-        HWND box = WaitForProcessWindow(pid, "#32770", kMessageCaption, 5000);
-        ASSERT_NE((HWND)NULL, box) << "no message box";
-        EXPECT_EQ(text, MessageBoxText(box));
-        EXPECT_EQ(window, GetWindow(box, GW_OWNER));
-        PressButton(box, IDOK);
-        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
-    }
-
-    void OpenMenu()
-    {
-        PostTrayClick(window, WM_RBUTTONUP);
-        ASSERT_NE((HWND)NULL, WaitForVisibleMenu(pid)) << "no menu";
-    }
+    void OpenMenu() { ASSERT_NE((HWND)NULL, OpenTrayMenu(window, pid)) << "no menu"; }
 
     void ExpectMenuOpensAndCloses()
     {
@@ -229,8 +85,7 @@ protected:
         ASSERT_TRUE(Running(agent));
         STEP(ExpectMenuOpensAndCloses());
         ResetLaunchLog();
-        // Past the deadline of the last click, which is taken after its launch returned.
-        Sleep(GetDoubleClickTime() + 800);
+        WaitPastDoubleClickTime();
         PostTrayClick(window, WM_LBUTTONUP);
         EXPECT_EQ(Lines({ExpectedLaunch(""), ExpectedLaunch("/favorites")}), LaunchesUpToMarker(window));
         EXPECT_FALSE(IsVisible(window));
@@ -251,13 +106,8 @@ protected:
         EXPECT_FALSE(TrayHoldsIcon(window, kTrayId));
     }
 
-    HANDLE agent = NULL;
-    HWND window = NULL;
-    DWORD pid = 0;
     HWND foreign = NULL;   // a window of ours, for a record to name
 };
-
-UINT TaskbarCreated() { return RegisterWindowMessageA("TaskbarCreated"); }
 
 }  // namespace
 
@@ -284,8 +134,8 @@ TEST_F(FaultTest, TrayAbsentAtStartRetriesOnceThenTheIconComesWithTheShell)
     // The shell comes back and says so.
     ClearTrayCalls();
     RefuseTrayAdds(0);
-    PostMessageA(window, TaskbarCreated(), 0, 0);
-    EXPECT_EQ(Lines({kAdded, kTipped}), SettledTrayCalls(2));
+    PostMessageA(window, TaskbarCreatedMessage(), 0, 0);
+    EXPECT_EQ(Lines({kAdded, kTipped}), Describe(SettledTrayCalls(2)));
     EXPECT_TRUE(TrayHoldsIcon(window, kTrayId));
     STEP(ExpectWorks());
     STEP(ExpectRemoveEnds());
@@ -294,14 +144,14 @@ TEST_F(FaultTest, TrayAbsentAtStartRetriesOnceThenTheIconComesWithTheShell)
 TEST_F(FaultTest, ShellRestartsThreeTimesAndTheIconIsBackEachTime)
 {
     ASSERT_TRUE(Start());
-    ASSERT_EQ(Lines({kAdded, kTipped}), SettledTrayCalls(2));
+    ASSERT_EQ(Lines({kAdded, kTipped}), Describe(SettledTrayCalls(2)));
     for (int restart = 1; restart <= 3; restart++) {
         SCOPED_TRACE(restart);
         ForgetTrayIcons();
         ClearTrayCalls();
-        PostMessageA(window, TaskbarCreated(), 0, 0);
+        PostMessageA(window, TaskbarCreatedMessage(), 0, 0);
         // A second add of the same icon would show as a refused one here.
-        EXPECT_EQ(Lines({kAdded, kTipped}), SettledTrayCalls(2));
+        EXPECT_EQ(Lines({kAdded, kTipped}), Describe(SettledTrayCalls(2)));
         for (const TrayCall &call : TrayCalls())
             EXPECT_EQ(window, call.window);
         EXPECT_TRUE(TrayHoldsIcon(window, kTrayId));
@@ -319,7 +169,7 @@ TEST_F(FaultTest, CorvexUninstalledWhileRunningThenReinstalled)
     UninstallCorvex();
 
     PostTrayClick(window, WM_LBUTTONUP);
-    STEP(AnswerMessage(CorvexMissingText()));
+    STEP(AnswerMessage(CorvexMissingText(true)));
 
     // Without Corvex the help file cannot be found, so the third item is "About...".
     STEP(OpenMenu());
@@ -327,12 +177,12 @@ TEST_F(FaultTest, CorvexUninstalledWhileRunningThenReinstalled)
     ASSERT_TRUE(WaitUntil([&] { return IsVisible(window); })) << "the third item is not About...";
     // Dismissing it would close the help viewer, which needs the help file.
     PressButton(window, IDCANCEL);
-    STEP(AnswerMessage(HelpMissingText()));
+    STEP(AnswerMessage(HelpMissingText(true)));
     EXPECT_TRUE(WaitUntil([&] { return !IsVisible(window); }));
 
     STEP(OpenMenu());
     ChooseFromTop(0);   // "Favorites..."
-    STEP(AnswerMessage(CorvexMissingText()));
+    STEP(AnswerMessage(CorvexMissingText(true)));
     EXPECT_EQ(Lines(), LaunchLog());
 
     // The uninstall took the handle record along: "/remove" reaches nobody.
@@ -348,7 +198,7 @@ TEST_F(FaultTest, CorvexUninstalledWhileRunningThenReinstalled)
     InstallCorvex();
     STEP(ExpectWorks());
     // Only the lost record kept the agent out of reach.
-    WriteRecord(window);
+    WriteHandleRecord(window);
     STEP(ExpectRemoveEnds());
 }
 
@@ -356,30 +206,29 @@ TEST_F(FaultTest, HelpFileRemovedWhileRunningThenPutBack)
 {
     StartHelpViewer();
     ASSERT_TRUE(Start());
-    PostMessageA(window, WM_COMMAND, kIdmAbout, 0);
-    ASSERT_TRUE(WaitUntil([&] { return IsVisible(window); })) << "no About box";
+    ASSERT_TRUE(ShowAboutBox(window)) << "no About box";
 
-    STEP(PlaceHelpFile(false));
-    PressButton(window, (int)kAboutHelp);
-    STEP(AnswerMessage(HelpMissingText()));
+    PlaceHelpFile("corvex.hlp", false);
+    PlaceHelpFile("cxwizard.hlp", false);
+    PressButton(window, kIdAboutHelp);
+    STEP(AnswerMessage(HelpMissingText(true)));
     EXPECT_TRUE(IsVisible(window)) << "the About box went away with the message";
     PressButton(window, IDCANCEL);
-    STEP(AnswerMessage(HelpMissingText()));
+    STEP(AnswerMessage(HelpMissingText(true)));
     EXPECT_TRUE(WaitUntil([&] { return !IsVisible(window); }));
     EXPECT_EQ(Lines(), Requests(HelpRequests()));
     STEP(ExpectWorks());
 
-    STEP(PlaceHelpFile(true));
+    STEP(PlaceHelpFile("corvex.hlp", true));
     ClearHelpRequests();
     STEP(OpenMenu());
     ChooseFromTop(2);   // "Corvex Help" is back
     WaitForHelpRequests(1);
-    PostMessageA(window, WM_COMMAND, kIdmAbout, 0);
-    ASSERT_TRUE(WaitUntil([&] { return IsVisible(window); }));
-    PressButton(window, (int)kAboutHelp);
+    ASSERT_TRUE(ShowAboutBox(window));
+    PressButton(window, kIdAboutHelp);
     WaitForHelpRequests(2);
     PressButton(window, IDCANCEL);
-    EXPECT_EQ(Lines({Request(kHelpFinder, 0), Request(kHelpContext, 15012), Request(kHelpQuit, 0)}),
+    EXPECT_EQ(Lines({Request(HELP_FINDER, 0), Request(HELP_CONTEXT, 15012), Request(HELP_QUIT, 0)}),
               Requests(WaitForHelpRequests(3)));
     EXPECT_TRUE(WaitUntil([&] { return !IsVisible(window); }));
     EXPECT_EQ((HWND)NULL, FindProcessWindow(pid, "#32770", kMessageCaption));
@@ -390,7 +239,7 @@ TEST_F(FaultTest, HelpFileRemovedWhileRunningThenPutBack)
 TEST_F(FaultTest, TwentySecondCopiesLeaveTheRunningOneAlone)
 {
     ASSERT_TRUE(Start());
-    ASSERT_EQ(Lines({kAdded, kTipped}), SettledTrayCalls(2));
+    ASSERT_EQ(Lines({kAdded, kTipped}), Describe(SettledTrayCalls(2)));
     ClearTrayCalls();
     ATOM marker = GlobalFindAtomA(kMarkerName);
     std::string record = HandleRecordText();
@@ -416,7 +265,7 @@ TEST_F(FaultTest, TwentySecondCopiesLeaveTheRunningOneAlone)
 
 TEST_F(FaultTest, RemoveWithStaleOrForeignRecordSendsNothingThenANormalStartWorks)
 {
-    foreign = CreateForeignDialog(kMessageCaption);
+    foreign = CreateTestDialog(kMessageCaption, ForeignProc);
     ASSERT_NE((HWND)NULL, foreign);
     ASSERT_EQ("#32770", ClassName(foreign));
     ASSERT_TRUE(Start());
@@ -433,7 +282,7 @@ TEST_F(FaultTest, RemoveWithStaleOrForeignRecordSendsNothingThenANormalStartWork
     ASSERT_NE(0, ours);
     for (const auto &r : records) {
         SCOPED_TRACE(r.name);
-        WriteRecord(r.named);
+        WriteHandleRecord(r.named);
         ClearTrayCalls();
         DWORD code = 99;
         bool showed = true;
@@ -457,7 +306,7 @@ TEST_F(FaultTest, RemoveWithStaleOrForeignRecordSendsNothingThenANormalStartWork
     ClearTrayCalls();
     ASSERT_TRUE(Start());
     EXPECT_NE(ended, window);
-    EXPECT_EQ(Lines({kAdded, kTipped}), SettledTrayCalls(2));
+    EXPECT_EQ(Lines({kAdded, kTipped}), Describe(SettledTrayCalls(2)));
     STEP(ExpectWorks());
     STEP(ExpectRemoveEnds());
     EXPECT_EQ(std::vector<UINT>(), g_received);

@@ -2,46 +2,12 @@
 // shows instead when Corvex's help file is not there.
 #include "tests/e2e/driver.h"
 
-#include <stdio.h>
-
 using namespace driver;
 
 namespace {
 
-const UINT kIdmQuit = 3;
-const UINT kAboutHelp = 9;
-const UINT kIdmAbout = 101;
-const UINT kIdmHelp = 104;
-const UINT kIdmClose = 106;
 const int kCloseHelp = 1002;
 const LONG kTopic = 15012;
-const WORD kHelpContext = 1, kHelpQuit = 2, kHelpContents = 3, kHelpFinder = 11;
-const char kCloseCaption[] = "Corvex Traymark - Close";
-const char kMessageCaption[] = "Corvex Traymark";
-
-HWND StartAgent(HANDLE *process)
-{
-    *process = StartTraymark();
-    return WaitForAgentReady(*process);
-}
-
-std::string HelpFile(const char *name) { return CorvexFolder() + name; }
-
-// One help request, written so that a mismatch shows every field.
-std::string Describe(const HelpRequest &r, HWND expectedSender)
-{
-    char text[400];
-    sprintf(text, "command %u data %ld file %s%s", r.command, (long)r.data, r.file.c_str(),
-            r.sender == expectedSender ? "" : " from another window");
-    return text;
-}
-
-std::string Request(WORD command, LONG data, const char *file)
-{
-    char text[400];
-    sprintf(text, "command %u data %ld file %s", command, (long)data, HelpFile(file).c_str());
-    return text;
-}
 
 // The single request that the last action made, once it is in.
 std::string OnlyRequest(HWND sender)
@@ -51,23 +17,7 @@ std::string OnlyRequest(HWND sender)
     seen = HelpRequests();
     if (seen.size() != 1)
         return std::to_string(seen.size()) + " requests";
-    return Describe(seen[0], sender);
-}
-
-void ShowAbout(HWND window)
-{
-    PostMessageA(window, WM_COMMAND, kIdmAbout, 0);
-    ASSERT_TRUE(WaitUntil([&] { return IsVisible(window); }));
-}
-
-std::string HelpMissingText()
-{
-    char text[1024];
-    sprintf(text,
-            "The Corvex help file was not found.\n\nEither:\n        reinstall Corvex 8.1 or later,\nor\n"
-            "        remove the Corvex Traymark shortcut from the \"%s\" folder.",
-            StartupFolder(true).c_str());
-    return text;
+    return HelpRequestText(seen[0], sender);
 }
 
 }  // namespace
@@ -76,9 +26,7 @@ TEST_F(AgentTest, HelpCommandOpensTheHelpFileOfTheMode)
 {
     InstallCorvex();
     StartHelpViewer();
-    HANDLE agent;
-    HWND window = StartAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
 
     // The mode is read again for every request.
     struct Row {
@@ -106,7 +54,8 @@ TEST_F(AgentTest, HelpCommandOpensTheHelpFileOfTheMode)
             DeleteValue(HKEY_CURRENT_USER, kCorvexKey, "Wizard");
         ClearHelpRequests();
         PostMessageA(window, WM_COMMAND, kIdmHelp, 0);
-        EXPECT_EQ(row.wizard ? Request(kHelpContents, 0, "cxwizard.hlp") : Request(kHelpFinder, 0, "corvex.hlp"),
+        EXPECT_EQ(row.wizard ? ExpectedHelpRequest(HELP_CONTENTS, 0, "cxwizard.hlp")
+                             : ExpectedHelpRequest(HELP_FINDER, 0, "corvex.hlp"),
                   OnlyRequest(window));
     }
 }
@@ -115,24 +64,22 @@ TEST_F(AgentTest, AboutBoxHelpOpensTheAgentTopicAndDismissingQuits)
 {
     InstallCorvex();
     StartHelpViewer();
-    HANDLE agent;
-    HWND window = StartAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
 
     const char *modes[] = { "0", "1" };
     for (const char *mode : modes) {
         SCOPED_TRACE(mode);
         const char *file = mode[0] == '1' ? "cxwizard.hlp" : "corvex.hlp";
         SetString(HKEY_CURRENT_USER, kCorvexKey, "Wizard", mode);
-        ShowAbout(window);
+        ASSERT_TRUE(ShowAboutBox(window));
         ClearHelpRequests();
-        PressButton(window, kAboutHelp);
-        EXPECT_EQ(Request(kHelpContext, kTopic, file), OnlyRequest(window));
+        PressButton(window, kIdAboutHelp);
+        EXPECT_EQ(ExpectedHelpRequest(HELP_CONTEXT, kTopic, file), OnlyRequest(window));
         EXPECT_TRUE(IsVisible(window));
 
         ClearHelpRequests();
         PressButton(window, IDCANCEL);
-        EXPECT_EQ(Request(kHelpQuit, 0, file), OnlyRequest(window));
+        EXPECT_EQ(ExpectedHelpRequest(HELP_QUIT, 0, file), OnlyRequest(window));
         EXPECT_TRUE(WaitUntil([&] { return !IsVisible(window); }));
     }
 }
@@ -141,17 +88,14 @@ TEST_F(AgentTest, CloseDialogHelpBelongsToTheDialog)
 {
     InstallCorvex();
     StartHelpViewer();
-    HANDLE agent;
-    HWND window = StartAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
 
-    PostMessageA(window, WM_COMMAND, kIdmClose, 0);
-    HWND dialog = WaitForProcessWindow(ProcessId(agent), "#32770", kCloseCaption, 5000);
+    HWND dialog = OpenCloseDialog(window, pid);
     ASSERT_NE((HWND)NULL, dialog);
     PressButton(dialog, kCloseHelp);
-    EXPECT_EQ(Request(kHelpContext, kTopic, "corvex.hlp"), OnlyRequest(dialog));
+    EXPECT_EQ(ExpectedHelpRequest(HELP_CONTEXT, kTopic, "corvex.hlp"), OnlyRequest(dialog));
     EXPECT_TRUE(IsWindow(dialog));
-    EXPECT_TRUE(WaitForSingleObject(agent, 0) == WAIT_TIMEOUT);
+    EXPECT_TRUE(Running(agent));
 }
 
 // Ways of closing the agent or its About box, each of which closes the help viewer.
@@ -165,15 +109,14 @@ static void PrintTo(const QuitPath &c, std::ostream *os) { *os << c.name; }
 
 static void DismissAbout(HWND window, DWORD)
 {
-    ShowAbout(window);
+    ASSERT_TRUE(ShowAboutBox(window));
     PressButton(window, IDCANCEL);
 }
 static void PostQuit(HWND window, DWORD) { PostMessageA(window, WM_COMMAND, kIdmQuit, 0); }
 static void EndSession(HWND window, DWORD) { PostMessageA(window, WM_ENDSESSION, 1, 0); }
 static void ConfirmClose(HWND window, DWORD pid)
 {
-    PostMessageA(window, WM_COMMAND, kIdmClose, 0);
-    HWND dialog = WaitForProcessWindow(pid, "#32770", kCloseCaption, 5000);
+    HWND dialog = OpenCloseDialog(window, pid);
     ASSERT_NE((HWND)NULL, dialog);
     PressButton(dialog, IDOK);
 }
@@ -185,6 +128,15 @@ static const QuitPath kQuitPaths[] = {
     { "CloseConfirmed", ConfirmClose, true },
 };
 
+// A path that ends the agent ends it with 0; the other leaves it running.
+static void ExpectEnding(HANDLE agent, bool ends)
+{
+    DWORD code = 99;
+    EXPECT_EQ(ends, WaitForExit(agent, ends ? 10000 : 500, &code));
+    if (ends)
+        EXPECT_EQ(0u, code);
+}
+
 static std::string QuitPathName(const ::testing::TestParamInfo<QuitPath> &info) { return info.param.name; }
 
 class HelpQuit : public AgentTest, public ::testing::WithParamInterface<QuitPath> {};
@@ -193,16 +145,11 @@ TEST_P(HelpQuit, ClosesTheHelpViewer)
 {
     InstallCorvex();
     StartHelpViewer();
-    HANDLE agent;
-    HWND window = StartAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
 
-    GetParam().act(window, ProcessId(agent));
-    EXPECT_EQ(Request(kHelpQuit, 0, "corvex.hlp"), OnlyRequest(window));
-    DWORD code = 99;
-    EXPECT_EQ(GetParam().ends, WaitForExit(agent, GetParam().ends ? 10000 : 500, &code));
-    if (GetParam().ends)
-        EXPECT_EQ(0u, code);
+    GetParam().act(window, pid);
+    EXPECT_EQ(ExpectedHelpRequest(HELP_QUIT, 0, "corvex.hlp"), OnlyRequest(window));
+    ExpectEnding(agent, GetParam().ends);
 }
 
 INSTANTIATE_TEST_SUITE_P(Help, HelpQuit, ::testing::ValuesIn(kQuitPaths), QuitPathName);
@@ -216,25 +163,19 @@ TEST_P(HelpMissingOnQuit, ShowsTheMessageThenGoesOn)
     setup.classicHelp = setup.wizardHelp = false;
     InstallCorvex(setup);
     StartHelpViewer();
-    HANDLE agent;
-    HWND window = StartAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
-    DWORD pid = ProcessId(agent);
+    ASSERT_TRUE(Start());
 
     GetParam().act(window, pid);
-    HWND box = WaitForProcessWindow(pid, "#32770", kMessageCaption, 5000);
+    HWND box = WaitForMessageBox(pid);
     ASSERT_NE((HWND)NULL, box);
-    EXPECT_EQ(HelpMissingText(), MessageBoxText(box));
+    EXPECT_EQ(HelpMissingText(true), MessageBoxText(box));
     EXPECT_EQ(window, GetWindow(box, GW_OWNER));
     // The agent waits for the user before it goes on.
-    EXPECT_TRUE(WaitForSingleObject(agent, 0) == WAIT_TIMEOUT);
+    EXPECT_TRUE(Running(agent));
 
     PressButton(box, IDOK);
-    DWORD code = 99;
-    EXPECT_EQ(GetParam().ends, WaitForExit(agent, GetParam().ends ? 10000 : 500, &code));
-    if (GetParam().ends) {
-        EXPECT_EQ(0u, code);
-    } else {
+    ExpectEnding(agent, GetParam().ends);
+    if (!GetParam().ends) {
         EXPECT_FALSE(IsVisible(window));
         PostTrayClick(window, WM_LBUTTONUP);   // busy was cleared
         EXPECT_EQ(1u, WaitForLaunches(1).size());
@@ -267,31 +208,22 @@ TEST_P(HelpMissing, ShowsTheMessageAndKeepsRunning)
     if (c.wizard)
         SetString(HKEY_CURRENT_USER, kCorvexKey, "Wizard", "1");
     StartHelpViewer();
-    HANDLE agent;
-    HWND window = StartAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
-    DWORD pid = ProcessId(agent);
+    ASSERT_TRUE(Start());
 
     HWND owner = window;
     if (c.fromCloseDialog) {
-        PostMessageA(window, WM_COMMAND, kIdmClose, 0);
-        owner = WaitForProcessWindow(pid, "#32770", kCloseCaption, 5000);
+        owner = OpenCloseDialog(window, pid);
         ASSERT_NE((HWND)NULL, owner);
         PressButton(owner, kCloseHelp);
     } else {
-        if (c.command == kAboutHelp)
-            ShowAbout(window);
+        if (c.command == kIdAboutHelp)
+            ASSERT_TRUE(ShowAboutBox(window));
         PostMessageA(window, WM_COMMAND, c.command, 0);
     }
-    HWND box = WaitForProcessWindow(pid, "#32770", kMessageCaption, 5000);
-    ASSERT_NE((HWND)NULL, box);
-    EXPECT_EQ(HelpMissingText(), MessageBoxText(box));
-    EXPECT_EQ(owner, GetWindow(box, GW_OWNER));
-    PressButton(box, IDOK);
-    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
+    ASSERT_NO_FATAL_FAILURE(AnswerMessageBox(pid, owner, HelpMissingText(true)));
 
-    EXPECT_EQ(std::vector<std::string>(1, ExpectedLaunch("/favorites")), LaunchesUpToMarker(window));
-    EXPECT_TRUE(WaitForSingleObject(agent, 0) == WAIT_TIMEOUT);
+    EXPECT_EQ(Lines{ ExpectedLaunch("/favorites") }, LaunchesUpToMarker(window));
+    EXPECT_TRUE(Running(agent));
     if (c.fromCloseDialog)
         EXPECT_TRUE(IsWindow(owner));
     EXPECT_TRUE(HelpRequests().empty());
@@ -301,6 +233,6 @@ INSTANTIATE_TEST_SUITE_P(
     Help, HelpMissing,
     ::testing::Values(HelpAsked{ "MenuHelpClassic", false, false, kIdmHelp },
                       HelpAsked{ "MenuHelpWizard", true, false, kIdmHelp },
-                      HelpAsked{ "AboutHelp", false, false, kAboutHelp },
+                      HelpAsked{ "AboutHelp", false, false, kIdAboutHelp },
                       HelpAsked{ "CloseDialogHelp", false, true, 0 }),
     [](const ::testing::TestParamInfo<HelpAsked> &info) { return std::string(info.param.name); });

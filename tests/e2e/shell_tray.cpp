@@ -196,13 +196,15 @@ void ClearTrayCalls()
 std::vector<TrayCall> WaitForTrayCalls(size_t count, DWORD timeoutMs)
 {
     std::vector<TrayCall> seen;
-    DWORD start = GetTickCount();
-    for (;;) {
-        seen = TrayCalls();
-        if (seen.size() >= count || GetTickCount() - start > timeoutMs)
-            return seen;
-        Sleep(20);
-    }
+    WaitUntil([&] { seen = TrayCalls(); return seen.size() >= count; }, timeoutMs);
+    return seen;
+}
+
+std::vector<TrayCall> SettledTrayCalls(size_t count, DWORD timeoutMs, DWORD quietMs)
+{
+    WaitForTrayCalls(count, timeoutMs);
+    Sleep(quietMs);
+    return TrayCalls();
 }
 
 void RefuseTrayAdds(int count)
@@ -235,6 +237,21 @@ const char *TrayActionName(DWORD action)
     case NIM_DELETE: return "NIM_DELETE";
     }
     return "NIM_other";
+}
+
+UINT TaskbarCreatedMessage() { return RegisterWindowMessageA("TaskbarCreated"); }
+
+void ShellTrayTest::SetUp()
+{
+    AgentTest::SetUp();
+    InstallCorvex();
+    ASSERT_TRUE(StartShellTray()) << "the stand-in tray is not the one FindWindow finds";
+}
+
+void ShellTrayTest::TearDown()
+{
+    AgentTest::TearDown();
+    StopShellTray();
 }
 
 }  // namespace driver

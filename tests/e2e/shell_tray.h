@@ -8,10 +8,7 @@
 #ifndef TRAYMARK_E2E_SHELL_TRAY_H
 #define TRAYMARK_E2E_SHELL_TRAY_H
 
-#include <windows.h>
-
-#include <string>
-#include <vector>
+#include "tests/e2e/driver.h"
 
 namespace driver {
 
@@ -42,6 +39,8 @@ std::vector<TrayCall> TrayCalls();
 void ClearTrayCalls();
 // Waits until at least `count` calls arrived; returns the calls seen.
 std::vector<TrayCall> WaitForTrayCalls(size_t count, DWORD timeoutMs = 5000);
+// The calls, once `count` have arrived and nothing more came for `quietMs`.
+std::vector<TrayCall> SettledTrayCalls(size_t count, DWORD timeoutMs = 5000, DWORD quietMs = 500);
 
 // The next `count` NIM_ADD calls are answered FALSE and add nothing.
 void RefuseTrayAdds(int count);
@@ -50,6 +49,15 @@ void ForgetTrayIcons();
 bool TrayHoldsIcon(HWND window, UINT id);
 
 const char *TrayActionName(DWORD action);
+UINT TaskbarCreatedMessage();
+
+// Corvex installed and the stand-in tray up before the agent starts; it is
+// gone after each test, so other tests talk to the real tray again.
+class ShellTrayTest : public AgentTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
 
 }  // namespace driver
 

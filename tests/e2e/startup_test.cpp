@@ -4,8 +4,6 @@
 // requests the agent made.
 #include "tests/e2e/driver.h"
 
-#include <stdio.h>
-
 #include <string>
 #include <vector>
 
@@ -13,145 +11,11 @@ using namespace driver;
 
 namespace {
 
-const char kMarkerName[] = "Corvex Traymark Active";
-const char kAgentCaption[] = "About Corvex Traymark";
-const char kBareFolder[] = "C:\\CorvexBare\\";
-const char kBareExe[] = "C:\\CorvexBare\\corvex32.exe";
-
-const WPARAM kIdCancel = 2;
-const WPARAM kIdmQuit = 3;
-const WPARAM kIdAboutHelp = 9;
-const WPARAM kIdmAbout = 101;
 const int kIdVersionText = 1000;
-
-std::string MissingText(bool nt)
-{
-    return "Corvex was not found or it is the incorrect version.\n\nEither:\n"
-           "        reinstall Corvex 8.1 or later,\nor\n"
-           "        remove the Corvex Traymark shortcut from the \"" +
-           StartupFolder(nt) + "\" folder.";
-}
-
-std::string HelpMissingText(bool nt)
-{
-    return "The Corvex help file was not found.\n\nEither:\n"
-           "        reinstall Corvex 8.1 or later,\nor\n"
-           "        remove the Corvex Traymark shortcut from the \"" +
-           StartupFolder(nt) + "\" folder.";
-}
 
 std::string ClassicHelpFile() { return CorvexFolder() + "corvex.hlp"; }
 
 bool SameFile(const std::string &a, const std::string &b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
-
-bool Running(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
-
-// As the agent stores it: decimal text, no terminator.
-void WriteRecord(LONG value)
-{
-    char text[32];
-    sprintf(text, "%ld", (long)value);
-    SetBytes(HKEY_CURRENT_USER, kCorvexKey, kHandleValue, REG_SZ, text, (DWORD)strlen(text));
-}
-
-std::string DecimalHandle(HWND hwnd)
-{
-    char text[32];
-    sprintf(text, "%ld", (long)(LONG_PTR)hwnd);
-    return text;
-}
-
-bool SendCommand(HWND window, WPARAM id)
-{
-    DWORD_PTR result;
-    return SendMessageTimeoutA(window, WM_COMMAND, id, 0, SMTO_NORMAL, 10000, &result) != 0;
-}
-
-// Returns once the agent has finished whatever was queued or sent before.
-void Sync(HWND window)
-{
-    DWORD_PTR result;
-    SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
-}
-
-struct CountArgs {
-    DWORD pid;
-    const char *className;
-    bool visibleOnly;
-    int count;
-};
-
-BOOL CALLBACK CountProc(HWND hwnd, LPARAM lParam)
-{
-    CountArgs *args = (CountArgs *)lParam;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == args->pid && (!args->className || ClassName(hwnd) == args->className) &&
-        (!args->visibleOnly || IsWindowVisible(hwnd)))
-        args->count++;
-    return TRUE;
-}
-
-int CountProcessWindows(DWORD pid, const char *className, bool visibleOnly)
-{
-    CountArgs args = { pid, className, visibleOnly, 0 };
-    EnumWindows(CountProc, (LPARAM)&args);
-    return args.count;
-}
-
-// Waits for the end of a start that must show nothing, watching for any
-// visible window it puts up on the way.
-bool WaitForQuietExit(HANDLE process, DWORD timeoutMs, DWORD *code, bool *showedWindow)
-{
-    DWORD pid = ProcessId(process);
-    *showedWindow = false;
-    DWORD start = GetTickCount();
-    while (Running(process)) {
-        if (CountProcessWindows(pid, NULL, true) > 0)
-            *showedWindow = true;
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(5);
-    }
-    GetExitCodeProcess(process, code);
-    return true;
-}
-
-// Our own windows only receive what another process sends while we pump.
-bool WaitForExitPumping(HANDLE process, DWORD timeoutMs, DWORD *code)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (MsgWaitForMultipleObjects(1, &process, FALSE, 20, QS_ALLINPUT) == WAIT_OBJECT_0)
-            break;
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-    }
-    GetExitCodeProcess(process, code);
-    return true;
-}
-
-// Starts traymark.exe and waits until it is fully up; NULL window on failure.
-HANDLE StartAgent(HWND *window, const char *tail = "")
-{
-    HANDLE process = StartTraymark(tail);
-    *window = process ? WaitForAgentReady(process) : NULL;
-    return process;
-}
-
-// The close request a second copy would send; the process must end with 0.
-void QuitAgent(HANDLE process, HWND window)
-{
-    EXPECT_TRUE(SendCommand(window, kIdmQuit));
-    DWORD code = 99;
-    EXPECT_TRUE(WaitForExit(process, 10000, &code)) << "agent did not end on IDM_QUIT";
-    EXPECT_EQ(0u, code);
-}
 
 // A start with Corvex unusable: one message box, then a quiet end.
 void ExpectRefusal(const char *tail, bool nt)
@@ -161,10 +25,10 @@ void ExpectRefusal(const char *tail, bool nt)
     HANDLE process = StartTraymark(tail);
     ASSERT_NE((HANDLE)NULL, process);
     DWORD pid = ProcessId(process);
-    HWND box = WaitForProcessWindow(pid, "#32770", "Corvex Traymark");
+    HWND box = WaitForMessageBox(pid, 10000);
     ASSERT_NE((HWND)NULL, box) << "no message box";
-    EXPECT_EQ(MissingText(nt), MessageBoxText(box));
-    EXPECT_EQ(1, CountProcessWindows(pid, "#32770", false));
+    EXPECT_EQ(CorvexMissingText(nt), MessageBoxText(box));
+    EXPECT_EQ(1, CountProcessWindows(pid, "#32770"));
     EXPECT_EQ((HWND)NULL, FindProcessWindow(pid, "#32770", kAgentCaption));
     EXPECT_FALSE(MarkerPresent());
     PressButton(box, IDOK);
@@ -180,19 +44,10 @@ void ExpectRefusal(const char *tail, bool nt)
 // A start that must come up as the agent; it is closed again afterwards.
 void ExpectRun(const char *tail = "")
 {
-    HWND window;
-    HANDLE process = StartAgent(&window, tail);
+    HANDLE process;
+    HWND window = StartAgent(&process, tail);
     ASSERT_NE((HWND)NULL, window) << "agent did not come up";
     QuitAgent(process, window);
-}
-
-// Copies the stand-in to a folder without blanks, with a help file so that
-// closing the agent needs no message.
-void InstallBareCopy()
-{
-    CreateDirectoryA(kBareFolder, NULL);
-    ASSERT_TRUE(CopyFileA(StandinExe().c_str(), kBareExe, FALSE));
-    ASSERT_TRUE(CopyFileA(ClassicHelpFile().c_str(), (std::string(kBareFolder) + "corvex.hlp").c_str(), FALSE));
 }
 
 // --- Windows of our own that a stale or foreign record may name -----------
@@ -219,20 +74,6 @@ LRESULT CALLBACK ForeignWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
         return 0;
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
-HWND CreateForeignDialog(const char *caption)
-{
-    // DLGTEMPLATE followed by empty menu, class and title arrays.
-    DWORD storage[16] = {};
-    DLGTEMPLATE *tpl = (DLGTEMPLATE *)storage;
-    tpl->style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-    tpl->cx = 100;
-    tpl->cy = 50;
-    HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(NULL), tpl, NULL, ForeignDialogProc, 0);
-    if (dialog)
-        SetWindowTextA(dialog, caption);
-    return dialog;
 }
 
 HWND CreateForeignWindow(const char *caption)
@@ -307,7 +148,7 @@ TEST_F(StartupTest, VersionGateDecidesBetweenRunAndRefusal)
 TEST_F(StartupTest, OpenCommandAndAppPathsDecideWhetherCorvexIsFound)
 {
     InstallCorvex();
-    InstallBareCopy();
+    ASSERT_TRUE(InstallBareCopy());
     std::string blanks = CorvexFolder() + "corvex32.exe";   // has a blank, exists
     struct Case {
         const char *name;
@@ -342,9 +183,7 @@ TEST_F(StartupTest, OpenCommandAndAppPathsDecideWhetherCorvexIsFound)
 TEST_F(StartupTest, RunPublishesHiddenAgentWindowAndMarker)
 {
     InstallCorvex();   // quoted path followed by "%1"
-    HWND window;
-    HANDLE process = StartAgent(&window);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
 
     EXPECT_TRUE(MarkerPresent());
     DWORD type = 0;
@@ -362,8 +201,8 @@ TEST_F(StartupTest, RunPublishesHiddenAgentWindowAndMarker)
         EXPECT_FALSE(IsVisible(button));
         EXPECT_TRUE(IsWindowEnabled(button));
     }
-    EXPECT_EQ(0, CountProcessWindows(ProcessId(process), NULL, true));
-    QuitAgent(process, window);
+    EXPECT_EQ(0, CountVisibleWindows(pid));
+    QuitAgent(agent, window);
 }
 
 // The record is the digits alone; a terminator stored by an older writer
@@ -373,9 +212,7 @@ TEST_F(StartupTest, RunPublishesHiddenAgentWindowAndMarker)
 TEST_F(StartupTest, SecondStartWithoutRecognisedTailEndsQuietly)
 {
     InstallCorvex();
-    HWND window;
-    HANDLE agent = StartAgent(&window);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
     std::string record = HandleRecordText();
     // With a copy marked as running Corvex is not looked at: an unusable
     // Corvex must not bring up the refusal.
@@ -386,7 +223,7 @@ TEST_F(StartupTest, SecondStartWithoutRecognisedTailEndsQuietly)
         HANDLE second = StartTraymark(tail);
         DWORD code = 99;
         bool showed = true;
-        ASSERT_TRUE(WaitForQuietExit(second, 10000, &code, &showed)) << "second start did not end";
+        ASSERT_TRUE(WaitForQuietExit(second, &code, &showed)) << "second start did not end";
         EXPECT_EQ(0u, code);
         EXPECT_FALSE(showed);
         EXPECT_TRUE(Running(agent));
@@ -404,9 +241,7 @@ TEST_F(StartupTest, SecondStartWithoutRecognisedTailEndsQuietly)
 TEST_F(StartupTest, RemoveClosesTheRunningCopy)
 {
     InstallCorvex();
-    HWND window;
-    HANDLE agent = StartAgent(&window);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
     std::string record = HandleRecordText();
 
     HANDLE remover = StartTraymark("/remove");
@@ -428,8 +263,8 @@ TEST_F(StartupTest, RemoveSendsOnlyToAnAgentWindow)
     ASSERT_NE((HWND)NULL, gone);
     DestroyWindow(gone);
     HWND plain = CreateForeignWindow(kAgentCaption);
-    HWND otherDialog = CreateForeignDialog("Something else");
-    HWND lookalike = CreateForeignDialog(kAgentCaption);
+    HWND otherDialog = CreateTestDialog("Something else", ForeignDialogProc);
+    HWND lookalike = CreateTestDialog(kAgentCaption, ForeignDialogProc);
     ASSERT_NE((HWND)NULL, plain);
     ASSERT_NE((HWND)NULL, otherDialog);
     ASSERT_NE((HWND)NULL, lookalike);
@@ -450,7 +285,7 @@ TEST_F(StartupTest, RemoveSendsOnlyToAnAgentWindow)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         g_commands.clear();
-        WriteRecord((LONG)(LONG_PTR)c.target);
+        WriteHandleRecord(c.target);
         HANDLE remover = StartTraymark("/remove");
         DWORD code = 99;
         ASSERT_TRUE(WaitForExitPumping(remover, 10000, &code)) << "the /remove start did not end";
@@ -482,8 +317,8 @@ TEST_F(StartupTest, RemoveWithNoCopyMarkedStartsTheAgent)
 TEST_F(StartupTest, ClearRemovesEveryMarkerReferenceAndLetsASecondCopyStart)
 {
     InstallCorvex();
-    HWND first;
-    HANDLE agentA = StartAgent(&first);
+    HANDLE agentA;
+    HWND first = StartAgent(&agentA);
     ASSERT_NE((HWND)NULL, first);
     ASSERT_NE(0, GlobalAddAtomA(kMarkerName));   // a second reference to the same marker
 
@@ -495,8 +330,8 @@ TEST_F(StartupTest, ClearRemovesEveryMarkerReferenceAndLetsASecondCopyStart)
     EXPECT_TRUE(Running(agentA));
     EXPECT_TRUE(IsWindow(first));
 
-    HWND second;
-    HANDLE agentB = StartAgent(&second);
+    HANDLE agentB;
+    HWND second = StartAgent(&agentB);
     ASSERT_NE((HWND)NULL, second) << "no second copy after /clear";
     EXPECT_NE(first, second);
     EXPECT_TRUE(Running(agentA));
@@ -512,9 +347,7 @@ TEST_F(StartupTest, AboutBoxShowsAndEachWayOfDismissingHidesItAndQuitsHelp)
 {
     InstallCorvex();
     StartHelpViewer();
-    HWND window;
-    HANDLE agent = StartAgent(&window);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
 
     struct Dismissal {
         const char *name;
@@ -529,15 +362,14 @@ TEST_F(StartupTest, AboutBoxShowsAndEachWayOfDismissingHidesItAndQuitsHelp)
     for (const Dismissal &way : ways) {
         SCOPED_TRACE(way.name);
         ClearHelpRequests();
-        PostMessageA(window, WM_COMMAND, kIdmAbout, 0);
-        ASSERT_TRUE(WaitUntil([&] { return IsVisible(window); })) << "About box not shown";
+        ASSERT_TRUE(ShowAboutBox(window)) << "About box not shown";
         for (int id : { 2, 9 }) {
             SCOPED_TRACE(id);
             EXPECT_TRUE(IsVisible(GetDlgItem(window, id)));
             EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, id)));
         }
         if (way.message == WM_COMMAND)
-            PressButton(window, (int)kIdCancel);
+            PressButton(window, IDCANCEL);
         else
             PostMessageA(window, way.message, way.wParam, way.lParam);
         EXPECT_TRUE(WaitUntil([&] { return !IsVisible(window); })) << "About box not hidden";
@@ -553,16 +385,15 @@ TEST_F(StartupTest, AboutBoxShowsAndEachWayOfDismissingHidesItAndQuitsHelp)
 
     // "Help" in the About box asks for the agent's topic.
     ClearHelpRequests();
-    PostMessageA(window, WM_COMMAND, kIdmAbout, 0);
-    ASSERT_TRUE(WaitUntil([&] { return IsVisible(window); }));
-    PressButton(window, (int)kIdAboutHelp);
+    ASSERT_TRUE(ShowAboutBox(window));
+    PressButton(window, kIdAboutHelp);
     std::vector<HelpRequest> help = WaitForHelpRequests(1);
     ASSERT_EQ(1u, help.size());
     EXPECT_EQ(HELP_CONTEXT, help[0].command);
     EXPECT_EQ(15012, help[0].data);
     EXPECT_TRUE(SameFile(ClassicHelpFile(), help[0].file)) << help[0].file;
     EXPECT_TRUE(IsVisible(window)) << "Help leaves the About box up";
-    PressButton(window, (int)kIdCancel);
+    PressButton(window, IDCANCEL);
     EXPECT_TRUE(WaitUntil([&] { return !IsVisible(window); }));
     QuitAgent(agent, window);
 }
@@ -573,9 +404,7 @@ TEST_F(StartupTest, QuitRequestClosesHelpThenEndsTheAgent)
 {
     InstallCorvex();
     StartHelpViewer();
-    HWND window;
-    HANDLE agent = StartAgent(&window);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
     std::string record = HandleRecordText();
 
     QuitAgent(agent, window);
@@ -594,12 +423,10 @@ TEST_F(StartupTest, QuitRequestWithoutHelpFileShowsMessageThenEnds)
     setup.classicHelp = false;
     setup.wizardHelp = false;
     InstallCorvex(setup);
-    HWND window;
-    HANDLE agent = StartAgent(&window);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
 
     PostMessageA(window, WM_COMMAND, kIdmQuit, 0);
-    HWND box = WaitForProcessWindow(ProcessId(agent), "#32770", "Corvex Traymark");
+    HWND box = WaitForMessageBox(pid, 10000);
     ASSERT_NE((HWND)NULL, box) << "no help-missing message";
     EXPECT_EQ(HelpMissingText(true), MessageBoxText(box));
     EXPECT_TRUE(Running(agent));
@@ -614,9 +441,7 @@ TEST_F(StartupTest, EndOfSessionClosesOnlyWhenTheSessionEnds)
 {
     InstallCorvex();
     StartHelpViewer();
-    HWND window;
-    HANDLE agent = StartAgent(&window);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
 
     DWORD_PTR result;
     ASSERT_TRUE(SendMessageTimeoutA(window, WM_ENDSESSION, 0, 0, SMTO_NORMAL, 10000, &result));
@@ -645,9 +470,7 @@ TEST_F(StartupTest, UnknownCommandsDoNothing)
 {
     InstallCorvex();
     StartHelpViewer();
-    HWND window;
-    HANDLE agent = StartAgent(&window);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
 
     // Around the known identifiers, and the two ends of the recent-file range.
     for (WPARAM id : { 0, 1, 4, 7, 100, 103, 107, 500, 1000, 1034, 1050, 0xFFFF })
@@ -657,7 +480,7 @@ TEST_F(StartupTest, UnknownCommandsDoNothing)
     EXPECT_TRUE(Running(agent));
     EXPECT_TRUE(MarkerPresent());
     EXPECT_FALSE(IsVisible(window));
-    EXPECT_EQ(0, CountProcessWindows(ProcessId(agent), NULL, true));
+    EXPECT_EQ(0, CountVisibleWindows(pid));
     EXPECT_EQ(0u, HelpRequests().size());
     QuitAgent(agent, window);
 }

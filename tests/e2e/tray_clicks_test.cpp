@@ -2,68 +2,9 @@
 // agent window, and the busy guard that keeps them out while something is up.
 #include "tests/e2e/driver.h"
 
-#include <stdio.h>
-
 using namespace driver;
 
 namespace {
-
-const UINT kIdmAbout = 101;
-const UINT kIdmClose = 106;
-const char kCloseCaption[] = "Corvex Traymark - Close";
-const char kMessageCaption[] = "Corvex Traymark";
-
-HWND StartAgent(HANDLE *process)
-{
-    *process = StartTraymark();
-    return WaitForAgentReady(*process);
-}
-
-// The agent takes its deadline only after the launch returns, which is a
-// moment after the stand-in has written its line; the margin covers that.
-void WaitPastDoubleClickTime()
-{
-    Sleep(GetDoubleClickTime() + 800);
-}
-
-std::vector<std::string> Lines(std::initializer_list<std::string> lines) { return lines; }
-
-struct CountArgs {
-    DWORD pid;
-    const char *className;
-    const char *caption;
-    int count;
-};
-
-BOOL CALLBACK CountProc(HWND hwnd, LPARAM lParam)
-{
-    CountArgs *args = (CountArgs *)lParam;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == args->pid && ClassName(hwnd) == args->className && IsWindowVisible(hwnd) &&
-        (!args->caption || WindowText(hwnd) == args->caption))
-        args->count++;
-    return TRUE;
-}
-
-// Visible top-level windows of the process with that class (and caption).
-int CountVisible(DWORD pid, const char *className, const char *caption = NULL)
-{
-    CountArgs args = { pid, className, caption, 0 };
-    EnumWindows(CountProc, (LPARAM)&args);
-    return args.count;
-}
-
-std::string MainAppMissingText()
-{
-    char text[1024];
-    sprintf(text,
-            "Corvex was not found or it is the incorrect version.\n\nEither:\n"
-            "        reinstall Corvex 8.1 or later,\nor\n"
-            "        remove the Corvex Traymark shortcut from the \"%s\" folder.",
-            StartupFolder(true).c_str());
-    return text;
-}
 
 // An unquoted "C:\Program Files\Corvex Test\corvex32.exe" would be started as
 // "C:\Program Files\Corvex.exe" when that exists; a second stand-in there
@@ -88,9 +29,7 @@ TEST_F(AgentTest, EveryLaunchQuotesThePathWithBlanks)
     InstallCorvex();
     SetString(HKEY_CURRENT_USER, kFileMenuKey, "filemenu1", "C:\\Archives\\x.zip");
     DecoyAtBlank decoy;
-    HANDLE agent;
-    HWND window = StartAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
 
     PostTrayClick(window, WM_LBUTTONUP);
     PostMessageA(window, WM_COMMAND, 102, 0);    // "Open Corvex"
@@ -103,9 +42,7 @@ TEST_F(AgentTest, EveryLaunchQuotesThePathWithBlanks)
 TEST_F(AgentTest, DoubleClickStartsCorvexOnceAndALaterClickAgain)
 {
     InstallCorvex();
-    HANDLE agent;
-    HWND window = StartAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
 
     // Both arrive well within the double-click time of each other.
     PostTrayClick(window, WM_LBUTTONUP);
@@ -122,9 +59,7 @@ TEST_F(AgentTest, DoubleClickStartsCorvexOnceAndALaterClickAgain)
 TEST_F(AgentTest, ClickOnAnotherIconStartsNothingButMovesTheDeadline)
 {
     InstallCorvex();
-    HANDLE agent;
-    HWND window = StartAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
 
     const UINT otherIds[] = { 0, 1005, 1007 };
     for (UINT id : otherIds) {
@@ -136,7 +71,7 @@ TEST_F(AgentTest, ClickOnAnotherIconStartsNothingButMovesTheDeadline)
         PostTrayClick(window, WM_RBUTTONUP, id);
         EXPECT_EQ(Lines({ExpectedLaunch("/favorites")}), LaunchesUpToMarker(window));
         // A menu would still be up, waiting for the user, when the marker arrives.
-        EXPECT_EQ(0, CountVisible(ProcessId(agent), "#32768"));
+        EXPECT_EQ(0, CountVisibleWindows(pid, "#32768"));
     }
 }
 
@@ -150,27 +85,13 @@ struct BusyCase {
 
 static void PrintTo(const BusyCase &c, std::ostream *os) { *os << c.name; }
 
-static HWND ShowAbout(HWND window, DWORD)
-{
-    PostMessageA(window, WM_COMMAND, kIdmAbout, 0);
-    return WaitUntil([&] { return IsVisible(window); }) ? window : NULL;
-}
+static HWND ShowAbout(HWND window, DWORD) { return ShowAboutBox(window) ? window : NULL; }
 static void DismissAbout(HWND shown) { PressButton(shown, IDCANCEL); }
 static bool AboutGone(HWND window, HWND) { return !IsVisible(window); }
 
-static HWND ShowCloseDialog(HWND window, DWORD pid)
-{
-    PostMessageA(window, WM_COMMAND, kIdmClose, 0);
-    return WaitForProcessWindow(pid, "#32770", kCloseCaption, 5000);
-}
 static void CancelDialog(HWND shown) { PressButton(shown, IDCANCEL); }
 static bool WindowGone(HWND, HWND shown) { return !IsWindow(shown); }
 
-static HWND ShowMenu(HWND window, DWORD pid)
-{
-    PostTrayClick(window, WM_RBUTTONUP);
-    return WaitForVisibleMenu(pid);
-}
 static void EscapeMenu(HWND) { TapKeys({VK_ESCAPE}); }
 static bool MenuGone(HWND, HWND shown) { return !IsWindow(shown) || !IsWindowVisible(shown); }
 
@@ -192,10 +113,7 @@ TEST_P(ClickWhileBusy, StartsNothingButMovesTheDeadline)
     const BusyCase &c = GetParam();
     LongDoubleClickTime doubleClickTime;
     InstallCorvex();
-    HANDLE agent;
-    HWND window = StartAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
-    DWORD pid = ProcessId(agent);
+    ASSERT_TRUE(Start());
 
     HWND shown = c.show(window, pid);
     ASSERT_NE((HWND)NULL, shown);
@@ -206,8 +124,8 @@ TEST_P(ClickWhileBusy, StartsNothingButMovesTheDeadline)
     ASSERT_TRUE(WaitUntil([&] { return c.gone(window, shown); }));
     PostTrayClick(window, WM_LBUTTONUP);       // inside the deadline the swallowed click set
     EXPECT_EQ(Lines({ExpectedLaunch("/favorites")}), LaunchesUpToMarker(window));
-    EXPECT_EQ(0, CountVisible(pid, "#32768")) << "a right click opened a menu";
-    EXPECT_TRUE(WaitForSingleObject(agent, 0) == WAIT_TIMEOUT);
+    EXPECT_EQ(0, CountVisibleWindows(pid, "#32768")) << "a right click opened a menu";
+    EXPECT_TRUE(Running(agent));
 
     WaitPastDoubleClickTime();
     PostTrayClick(window, WM_LBUTTONUP);
@@ -217,31 +135,28 @@ TEST_P(ClickWhileBusy, StartsNothingButMovesTheDeadline)
 INSTANTIATE_TEST_SUITE_P(
     Tray, ClickWhileBusy,
     ::testing::Values(BusyCase{ "AboutBox", ShowAbout, DismissAbout, AboutGone },
-                      BusyCase{ "CloseDialog", ShowCloseDialog, CancelDialog, WindowGone },
-                      BusyCase{ "Menu", ShowMenu, EscapeMenu, MenuGone }),
+                      BusyCase{ "CloseDialog", OpenCloseDialog, CancelDialog, WindowGone },
+                      BusyCase{ "Menu", OpenTrayMenu, EscapeMenu, MenuGone }),
     [](const ::testing::TestParamInfo<BusyCase> &info) { return std::string(info.param.name); });
 
 TEST_F(AgentTest, ClickWhileTheCorvexMissingMessageIsUpStartsNothing)
 {
     SetWindowsVersion("winxp");
     InstallCorvex();
-    HANDLE agent;
-    HWND window = StartAgent(&agent);
-    ASSERT_NE((HWND)NULL, window);
-    DWORD pid = ProcessId(agent);
+    ASSERT_TRUE(Start());
 
     UninstallCorvex();
     PostTrayClick(window, WM_LBUTTONUP);
-    HWND box = WaitForProcessWindow(pid, "#32770", kMessageCaption, 5000);
+    HWND box = WaitForMessageBox(pid);
     ASSERT_NE((HWND)NULL, box);
-    EXPECT_EQ(MainAppMissingText(), MessageBoxText(box));
+    EXPECT_EQ(CorvexMissingText(true), MessageBoxText(box));
     EXPECT_EQ(window, GetWindow(box, GW_OWNER));
 
     // With Corvex back, only the busy guard can keep this click from starting it.
     InstallCorvex();
     PostTrayClick(window, WM_LBUTTONUP);
     EXPECT_EQ(Lines({ExpectedLaunch("/favorites")}), LaunchesUpToMarker(window));
-    EXPECT_EQ(1, CountVisible(pid, "#32770", kMessageCaption));
+    EXPECT_EQ(1, CountVisibleWindows(pid, "#32770", kMessageCaption));
 
     PressButton(box, IDOK);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));

@@ -21,10 +21,6 @@ const UINT kCallbackMessage = 0x8064;                       // WM_APP + 100
 const UINT kRecordFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP; // 7, for every action
 const char kTooltip[] = "Corvex Traymark";
 const DWORD kRetryPeriodMs = 2500;
-// Long enough for two more retry periods to pass unseen.
-const DWORD kQuietAfterRetryMs = 3 * kRetryPeriodMs;
-// Room for a stray call to arrive after the expected ones.
-const DWORD kSettleMs = 500;
 
 std::vector<DWORD> Actions(const std::vector<TrayCall> &calls)
 {
@@ -82,43 +78,20 @@ void ExpectRefresh(const TrayCall &call, HWND agent)
     EXPECT_EQ(kTooltip, call.tooltip);
 }
 
-UINT TaskbarCreatedMessage() { return RegisterWindowMessageA("TaskbarCreated"); }
+// The three calls of a refused add and its retry, with time for two more
+// retry periods to pass unseen.
+std::vector<TrayCall> RetryCycleCalls() { return SettledTrayCalls(3, 4 * kRetryPeriodMs, 3 * kRetryPeriodMs); }
 
-// The agent's calls, once `count` have arrived and nothing more came for `quietMs`.
-std::vector<TrayCall> SettledTrayCalls(size_t count, DWORD timeoutMs = 5000, DWORD quietMs = kSettleMs)
-{
-    WaitForTrayCalls(count, timeoutMs);
-    Sleep(quietMs);
-    return TrayCalls();
-}
-
-// The stand-in tray is up before the agent starts and gone after each test,
-// so other tests talk to the real tray again.
-class TrayIconTest : public AgentTest {
+class TrayIconTest : public ShellTrayTest {
 protected:
-    void SetUp() override
-    {
-        AgentTest::SetUp();
-        InstallCorvex();
-        ASSERT_TRUE(StartShellTray()) << "the stand-in tray is not the one FindWindow finds";
-    }
-    void TearDown() override
-    {
-        AgentTest::TearDown();
-        StopShellTray();
-    }
-
     // Starts the agent and waits for its start-up calls to the tray.
-    HWND StartAgent(size_t startupCalls = 2, DWORD timeoutMs = 5000)
+    bool StartWithCalls(size_t startupCalls = 2)
     {
-        agent = StartTraymark();
-        HWND window = WaitForAgentReady(agent);
-        if (window)
-            WaitForTrayCalls(startupCalls, timeoutMs);
-        return window;
+        if (!Start())
+            return false;
+        WaitForTrayCalls(startupCalls);
+        return true;
     }
-
-    HANDLE agent = NULL;
 };
 
 class ShellTrayStandInTest : public ::testing::Test {
@@ -183,8 +156,7 @@ TEST_F(ShellTrayStandInTest, RecordsAndAnswersWhatShellNotifyIconSends)
 
 TEST_F(TrayIconTest, StartAddsIconWithEmptyTooltipThenSetsTooltip)
 {
-    HWND window = StartAgent();
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(StartWithCalls());
     std::vector<TrayCall> calls = SettledTrayCalls(2);
     ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
     ExpectAdd(calls[0], window);
@@ -209,13 +181,12 @@ TEST_F(TrayIconTest, IconRemovedWhenAgentWindowIsDestroyed)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         ClearMarkers();
-        HWND window = StartAgent();
-        ASSERT_NE((HWND)NULL, window);
+        ASSERT_TRUE(StartWithCalls());
         ASSERT_TRUE(TrayHoldsIcon(window, kIconId)) << Describe(TrayCalls());
         ClearTrayCalls();
         switch (c.how) {
         case Ending::RemoveOption: EXPECT_TRUE(WaitForExit(StartTraymark("/remove"), 10000)); break;
-        case Ending::QuitCommand:  PostMessageA(window, WM_COMMAND, 3, 0); break;
+        case Ending::QuitCommand:  PostMessageA(window, WM_COMMAND, kIdmQuit, 0); break;
         case Ending::SessionEnd:   PostMessageA(window, WM_ENDSESSION, TRUE, 0); break;
         }
         ASSERT_TRUE(WaitForExit(agent, 10000));
@@ -232,12 +203,9 @@ TEST_F(TrayIconTest, IconRemovedWhenAgentWindowIsDestroyed)
 TEST_F(TrayIconTest, FailedAddIsRetriedOnceThenGivenItsTooltip)
 {
     RefuseTrayAdds(1);
-    HWND window = StartAgent(1);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(StartWithCalls(1));
     // The retry comes from a timer of a few seconds; wait well past two more periods.
-    WaitForTrayCalls(3, 4 * kRetryPeriodMs);
-    Sleep(kQuietAfterRetryMs);
-    std::vector<TrayCall> calls = TrayCalls();
+    std::vector<TrayCall> calls = RetryCycleCalls();
     ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
     ExpectAdd(calls[0], window);
     EXPECT_FALSE(calls[0].answer);
@@ -253,11 +221,8 @@ TEST_F(TrayIconTest, FailedAddIsRetriedOnceThenGivenItsTooltip)
 TEST_F(TrayIconTest, FailedRetryLeavesIconAbsentUntilTaskbarCreated)
 {
     RefuseTrayAdds(2);
-    HWND window = StartAgent(1);
-    ASSERT_NE((HWND)NULL, window);
-    WaitForTrayCalls(3, 4 * kRetryPeriodMs);
-    Sleep(kQuietAfterRetryMs);
-    std::vector<TrayCall> calls = TrayCalls();
+    ASSERT_TRUE(StartWithCalls(1));
+    std::vector<TrayCall> calls = RetryCycleCalls();
     // The retry's own failure is ignored: the modify follows and no timer again.
     ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
     ExpectAdd(calls[0], window);
@@ -270,9 +235,7 @@ TEST_F(TrayIconTest, FailedRetryLeavesIconAbsentUntilTaskbarCreated)
     ClearTrayCalls();
     RefuseTrayAdds(1);
     PostMessageA(window, TaskbarCreatedMessage(), 0, 0);
-    WaitForTrayCalls(3, 4 * kRetryPeriodMs);
-    Sleep(kQuietAfterRetryMs);
-    calls = TrayCalls();
+    calls = RetryCycleCalls();
     ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
     EXPECT_FALSE(calls[0].answer);
     ExpectAdd(calls[1], window);
@@ -283,8 +246,7 @@ TEST_F(TrayIconTest, FailedRetryLeavesIconAbsentUntilTaskbarCreated)
 
 TEST_F(TrayIconTest, TaskbarCreatedAddsIconAgain)
 {
-    HWND window = StartAgent();
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(StartWithCalls());
     ASSERT_EQ(2u, SettledTrayCalls(2).size());
     for (int restart = 1; restart <= 2; restart++) {
         SCOPED_TRACE(restart);
@@ -303,8 +265,7 @@ TEST_F(TrayIconTest, TaskbarCreatedAddsIconAgain)
 
 TEST_F(TrayIconTest, ColourAndThemeChangesRefreshIconOnce)
 {
-    HWND window = StartAgent();
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(StartWithCalls());
     ASSERT_EQ(2u, SettledTrayCalls(2).size());
     const struct {
         const char *name;
@@ -335,8 +296,7 @@ TEST_F(TrayIconTest, EveryWindowsVersionHandsTheShellASmallIcon)
         ClearMarkers();
         ClearTrayCalls();
         SetWindowsVersion(version);
-        HWND window = StartAgent();
-        ASSERT_NE((HWND)NULL, window);
+        ASSERT_TRUE(StartWithCalls());
         std::vector<TrayCall> calls = SettledTrayCalls(2);
         ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
         ExpectAdd(calls[0], window);
@@ -365,9 +325,9 @@ protected:
         StopShellTray();
         InstallCorvex();
         HWND tray = FindWindowW(L"Shell_TrayWnd", NULL);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(tray, &pid);
-        ASSERT_TRUE(tray && pid != GetCurrentProcessId()) << "no real tray to ask";
+        DWORD trayPid = 0;
+        GetWindowThreadProcessId(tray, &trayPid);
+        ASSERT_TRUE(tray && trayPid != GetCurrentProcessId()) << "no real tray to ask";
     }
 };
 
@@ -376,9 +336,7 @@ protected:
 // watched by the stand-in tray above.
 TEST_F(RealTrayTest, ShellHoldsIconOnlyWhileAgentRuns)
 {
-    HANDLE agent = StartTraymark();
-    HWND window = WaitForAgentReady(agent);
-    ASSERT_NE((HWND)NULL, window);
+    ASSERT_TRUE(Start());
     EXPECT_TRUE(WaitUntil([&] { return RealTrayKnows(window, kIconId); }));
     EXPECT_FALSE(RealTrayKnows(window, kIconId + 1));
     EXPECT_TRUE(WaitForExit(StartTraymark("/remove"), 10000));
