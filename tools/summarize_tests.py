@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Adds up the GoogleTest results that ctest's runs left in a folder."""
+"""Adds up the GoogleTest results that ctest's runs left in a folder, and
+prints the figures the tests recorded (RecordProperty)."""
 import glob
 import os
 import sys
@@ -16,6 +17,13 @@ for path in sorted(glob.glob(os.path.join(folder, "*.xml"))):
             s += 1
         else:
             p += 1
-    print(f"  {os.path.basename(path)[:-4]}: {p} passed, {f} failed, {s} skipped")
+    name = os.path.basename(path)[:-4]
+    print(f"  {name}: {p} passed, {f} failed, {s} skipped")
+    root = ET.parse(path).getroot()
+    standard = {"tests", "failures", "disabled", "errors", "time", "timestamp", "name"}
+    figures = [f"{k}={v}" for k, v in root.attrib.items() if k not in standard]
+    figures += [f"{e.get('name')}={e.get('value')}" for e in root.iter("property")]
+    if figures:
+        print(f"    {name} figures: {' '.join(figures)}")
     passed, failed, skipped = passed + p, failed + f, skipped + s
 print(f"tests: {passed} passed, {failed} failed, {skipped} skipped")
