@@ -49,7 +49,5 @@ LONG ReadAgentWindowHandle(void)
             length = 0;
         RegCloseKey(key);
     }
-    if (length > sizeof text)
-        length = 0;
     return ParseHandleText(text, length);
 }

@@ -20,9 +20,12 @@ void ShowAgentMessage(HWND owner, const char *text)
 {
     char caption[256];
     LoadText(IDS_TITLE, "Corvex Traymark", caption, sizeof caption);
+    /* Restored, not cleared: a message over the About box or the Close dialog
+       must not let tray clicks through while those are still up. */
+    int wasBusy = AgentState.busy;
     AgentState.busy = 1;
     MessageBoxA(owner, text, caption, MB_OK);
-    AgentState.busy = 0;
+    AgentState.busy = wasBusy;
 }
 
 int StartupFolderPath(char *buffer)
@@ -53,7 +56,7 @@ void ShowStartupFolderMessage(HWND owner, UINT id, const char *fallback)
     /* Without a Startup folder the message still names a place to look. */
     lstrcpyA(folder, "Startup");
     StartupFolderPath(folder);
-    /* wsprintfA stops at 1024 bytes; the text and folder always fit 520. */
+    /* A format of at most 255 bytes and a folder of at most 259 fit 520. */
     wsprintfA(text, format, folder);
     ShowAgentMessage(owner, text);
 }

@@ -77,7 +77,7 @@ void RunAgent(HINSTANCE hInstance)
     AgentState.instanceAtom = GlobalAddAtomA(INSTANCE_MARKER);
 
     MSG msg;
-    /* -1 means the window is gone or the call failed: end rather than spin. */
+    /* -1 is an error return: ending beats spinning on it. */
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
         if (!IsDialogMessageA(hwnd, &msg)) {
             TranslateMessage(&msg);

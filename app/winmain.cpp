@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <commctrl.h>
 
 #include "app/agent_state.h"
 #include "app/startup.h"
@@ -7,6 +8,9 @@
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int)
 {
     AgentState.hInstance = hInstance;
+    /* The manifest asks for common controls 6; on Windows XP their dialog
+       classes exist only once comctl32 is loaded, or no dialog would open. */
+    InitCommonControls();
     ProbeWindowsVersion();
 
     switch (EvaluateStart(lpCmdLine)) {

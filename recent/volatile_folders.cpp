@@ -75,8 +75,8 @@ void ExpandLongPath(const char *in, char *out)
 
         char name[MAX_PATH];
         LongComponentName(work, component, name, sizeof name);
-        /* A long form that outgrows its field would be no folder of ours:
-           fall back to the path as given. */
+        /* A long form that outgrows its field cannot be kept: the path as
+           given stands in for it. */
         if (lstrlenA(out) + (first ? 0 : 1) + lstrlenA(name) >= FOLDER_FIELD_SIZE) {
             CopyTextBounded(out, in, FOLDER_FIELD_SIZE);
             return;
@@ -136,8 +136,6 @@ void RefreshVolatileFolders(void)
         ExpandLongPath(buffer, folders->cacheLong);
         ShortPathOrEmpty(buffer, folders->cacheShort);
         folders->cacheKnown = 1;
-    } else {
-        buffer[0] = 0;
     }
 }
 

@@ -9,10 +9,6 @@
 #include "ui/tray_icon.h"
 #include "ui/tray_menu.h"
 
-#ifndef WM_THEMECHANGED
-#define WM_THEMECHANGED 0x031A
-#endif
-
 static void SetWindowIcon(HWND hwnd, WPARAM which, int width, int height)
 {
     HICON icon = (HICON)LoadImageA(AgentState.hInstance, MAKEINTRESOURCEA(IDI_TRAYMARK), IMAGE_ICON,

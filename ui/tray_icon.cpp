@@ -17,7 +17,7 @@ void FillTrayRecord(NOTIFYICONDATAA *record, HWND window, UINT identifier, HICON
     record->cbSize = TRAY_RECORD_SIZE;
     record->hWnd = window;
     record->uID = identifier;
-    /* The same flags for every action: older shells reject a modify without them. */
+    /* One record form serves every action; the shell ignores the rest on a delete. */
     record->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     record->uCallbackMessage = WM_TRAYNOTIFY;
     record->hIcon = icon;

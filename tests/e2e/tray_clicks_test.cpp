@@ -165,3 +165,44 @@ TEST_F(AgentTest, ClickWhileTheCorvexMissingMessageIsUpStartsNothing)
     EXPECT_EQ(Lines({ExpectedLaunch("/favorites"), ExpectedLaunch("")}), WaitForLaunches(2));
     EXPECT_EQ((HWND)NULL, FindProcessWindow(pid, "#32770", kMessageCaption));
 }
+
+// A message shown over the About box or the Close dialog (here: the help file
+// is missing and "Help" is pressed) must leave the guard up when it goes, as
+// the window behind it is still up.
+TEST_F(AgentTest, MessageOverAboutBoxOrCloseDialogKeepsClicksOut)
+{
+    LongDoubleClickTime doubleClickTime;
+    SetWindowsVersion("winxp");
+    CorvexSetup noHelp;
+    noHelp.classicHelp = noHelp.wizardHelp = false;
+    InstallCorvex(noHelp);
+    ASSERT_TRUE(Start());
+
+    ASSERT_TRUE(ShowAboutBox(window));
+    PostMessageA(window, WM_COMMAND, kIdAboutHelp, 0);
+    AnswerMessageBox(pid, window, HelpMissingText(true));
+    ASSERT_TRUE(IsVisible(window));
+    PostTrayClick(window, WM_RBUTTONUP);
+    PostTrayClick(window, WM_LBUTTONUP);
+    EXPECT_EQ(Lines({ExpectedLaunch("/favorites")}), LaunchesUpToMarker(window));
+    EXPECT_EQ(0, CountVisibleWindows(pid, "#32768")) << "a right click opened a menu over the About box";
+    PressButton(window, IDCANCEL);
+    AnswerMessageBox(pid, window, HelpMissingText(true));   // the help viewer's quit, file still missing
+    ASSERT_TRUE(WaitUntil([&] { return !IsVisible(window); }));
+
+    ResetLaunchLog();
+    WaitPastDoubleClickTime();
+    HWND dialog = OpenCloseDialog(window, pid);
+    ASSERT_NE((HWND)NULL, dialog);
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(1002, BN_CLICKED), 0);   // the dialog's "Help"
+    AnswerMessageBox(pid, dialog, HelpMissingText(true));
+    ASSERT_TRUE(IsWindow(dialog));
+    PostTrayClick(window, WM_RBUTTONUP);
+    PostTrayClick(window, WM_LBUTTONUP);
+    EXPECT_EQ(Lines({ExpectedLaunch("/favorites")}), LaunchesUpToMarker(window));
+    EXPECT_EQ(0, CountVisibleWindows(pid, "#32768")) << "a right click opened a menu over the Close dialog";
+    EXPECT_EQ(1, CountVisibleWindows(pid, "#32770", kCloseCaption));
+    PressButton(dialog, IDCANCEL);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
+    EXPECT_TRUE(Running(agent));
+}
