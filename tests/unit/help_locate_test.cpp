@@ -6,25 +6,20 @@
 #include <gtest/gtest.h>
 
 #include "mainapp/help.h"
-#include "registry_fixture.h"
+#include "unit_fixture.h"
 
 namespace {
 
-using unit::SetRaw;
-using unit::SetText;
 
 class HelpLocateTest : public unit::CorvexRegistryTest {
 protected:
     void SetUp() override
     {
         CorvexRegistryTest::SetUp();
-        folder_ = Scratch() + "\\Help Dir\\";
-        unit::MakeFile(folder_ + "corvex32.exe");
-        unit::MakeFile(folder_ + "corvex.hlp");
+        folder_ = InstallCorvex("Help Dir");
         unit::MakeFile(folder_ + "cxwizard.hlp");
-        SetOpenCommand("\"" + folder_ + "corvex32.exe\" \"%1\"");
     }
-    void SetWizard(const std::string &text) { SetText(HKEY_CURRENT_USER, unit::kCorvexKey, "Wizard", text); }
+    void SetWizard(const std::string &text) { unit::SetText(HKEY_CURRENT_USER, unit::kCorvexKey, "Wizard", text); }
 
     std::string folder_;   // with trailing backslash
 };
@@ -50,10 +45,7 @@ TEST_F(HelpLocateTest, ModeFromWizardValue)
         { "no value", 0, "", 1 },
     };
     for (const Case &c : cases) {
-        unit::DeleteKeyTree(HKEY_CURRENT_USER, unit::kCorvexKey);
-        unit::CreateEmptyKey(HKEY_CURRENT_USER, unit::kCorvexKey);
-        if (c.type)
-            SetRaw(HKEY_CURRENT_USER, unit::kCorvexKey, "Wizard", c.type, c.data.data(), (DWORD)c.data.size());
+        unit::ResetKeyWithValue(HKEY_CURRENT_USER, unit::kCorvexKey, "Wizard", c.type, c.data);
         EXPECT_EQ(c.classic, IsClassicMode()) << c.what;
     }
     unit::DeleteKeyTree(HKEY_CURRENT_USER, unit::kCorvexKey);
@@ -113,8 +105,7 @@ TEST_F(HelpLocateTest, ExecutablePathWithoutUsableBackslash)
 
 TEST_F(HelpLocateTest, TrailByteThatLooksLikeBackslash)
 {
-    if (!unit::IsCodePage932())
-        GTEST_SKIP() << "needs a double-byte ANSI code page";
+    REQUIRE_CP932();
     // 0x95 0x5C is one character; its trail byte is no folder separator.
     std::string exe = folder_ + "x\x95\x5C";
     unit::MakeFile(exe);

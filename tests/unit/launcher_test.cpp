@@ -15,7 +15,7 @@
 #include "mainapp/launcher.h"
 #include "res/resource.h"
 #include "ui/tray_icon.h"
-#include "registry_fixture.h"
+#include "unit_fixture.h"
 
 namespace {
 
@@ -217,11 +217,7 @@ TEST_F(HandleRecordTest, ReadingOddRecords)
         { "over the 32-byte limit", REG_SZ, std::string(40, '9'), 0 },
     };
     for (const Case &c : cases) {
-        unit::DeleteKeyTree(HKEY_CURRENT_USER, unit::kCorvexKey);
-        unit::CreateEmptyKey(HKEY_CURRENT_USER, unit::kCorvexKey);
-        if (c.type)
-            unit::SetRaw(HKEY_CURRENT_USER, unit::kCorvexKey, "Traymark Window Handle", c.type, c.data.data(),
-                         (DWORD)c.data.size());
+        unit::ResetKeyWithValue(HKEY_CURRENT_USER, unit::kCorvexKey, "Traymark Window Handle", c.type, c.data);
         EXPECT_EQ(c.value, ReadAgentWindowHandle()) << c.what;
     }
     unit::DeleteKeyTree(HKEY_CURRENT_USER, "Software\\Velmora");

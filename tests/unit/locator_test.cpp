@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "mainapp/locator.h"
-#include "registry_fixture.h"
+#include "unit_fixture.h"
 
 namespace {
 
@@ -81,7 +81,7 @@ TEST_F(LocatorTest, OpenCommandShapes)
 TEST_F(LocatorTest, OpenCommandWithoutTerminatorIsUsedWhole)
 {
     std::string command = "\"" + plain_ + "\"";
-    SetRaw(HKEY_CLASSES_ROOT, unit::kOpenCommandKey, NULL, REG_SZ, command.data(), (DWORD)command.size());
+    unit::SetTextNoNul(HKEY_CLASSES_ROOT, unit::kOpenCommandKey, NULL, command);
     char path[MAX_PATH + 1];
     EXPECT_TRUE(LocateMainApp(path));
     EXPECT_EQ(plain_, std::string(path));
@@ -198,8 +198,7 @@ TEST_F(VersionGateTest, RawValuesAreReadWithinTheLimit)
     };
     for (const Case &c : cases) {
         unit::DeleteKeyTree(HKEY_LOCAL_MACHINE, unit::kWinIniKey);
-        SetRaw(HKEY_LOCAL_MACHINE, unit::kWinIniKey, "win32_version", c.type, c.data.data(),
-               (DWORD)c.data.size());
+        SetRaw(HKEY_LOCAL_MACHINE, unit::kWinIniKey, "win32_version", c.type, c.data);
         EXPECT_EQ(c.ok, MainAppVersionOk() != 0) << c.what;
     }
 }

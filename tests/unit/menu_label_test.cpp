@@ -8,14 +8,12 @@
 
 #include "app/text_ops.h"
 #include "recent/menu_label.h"
+#include "unit_fixture.h"
 
 namespace {
 
-const char kHyo[] = "\x95\x5C";   // 表, trail byte '\'
-const char kSo[] = "\x83\x5C";    // ソ, trail byte '\'
-
-#define REQUIRE_CP932() \
-    if (GetACP() != 932) GTEST_SKIP() << "needs the double-byte code page 932"
+using unit::kHyo;
+using unit::kSo;
 
 std::string Rep(const std::string &ch, int n)
 {
@@ -51,9 +49,8 @@ struct LabelCase {
 
 void CheckLabels(const std::vector<LabelCase> &cases)
 {
-    for (const LabelCase &c : cases) {
+    for (const LabelCase &c : cases)
         EXPECT_EQ(c.expected, Shorten(c.path)) << c.what;
-    }
 }
 
 }  // namespace
@@ -139,8 +136,7 @@ TEST(EscapeAmpersandsTest, DoubleByteText)
 
 TEST(EscapeAmpersandsTest, HighBytesAreCharactersInSingleByteCodePage)
 {
-    if (GetACP() == 932)
-        GTEST_SKIP() << "needs a single-byte code page";
+    REQUIRE_SINGLE_BYTE_CP();
     EXPECT_EQ("a&&\x95", Escape("a&\x95"));
 }
 
@@ -364,5 +360,5 @@ void CheckGeneratedPaths(bool dbcs)
 
 TEST(MenuLabelPropertyTest, GeneratedPaths)
 {
-    CheckGeneratedPaths(GetACP() == 932);
+    CheckGeneratedPaths(unit::IsCodePage932());
 }

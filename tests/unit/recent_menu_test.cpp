@@ -10,36 +10,15 @@
 
 #include "app/agent_state.h"
 #include "recent/recent_files.h"
-#include "registry_fixture.h"
+#include "unit_fixture.h"
 
 namespace {
 
-struct MenuItem {
-    UINT id;
-    std::string text;
-    bool separator;
-};
-
-std::vector<MenuItem> ReadMenu(HMENU menu)
-{
-    std::vector<MenuItem> items;
-    int count = GetMenuItemCount(menu);
-    for (int i = 0; i < count; i++) {
-        char text[600] = "";
-        GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
-        UINT state = GetMenuState(menu, i, MF_BYPOSITION);
-        items.push_back({ GetMenuItemID(menu, i), text, (state & MF_SEPARATOR) != 0 });
-    }
-    return items;
-}
+using unit::MenuItem;
 
 std::vector<MenuItem> BuildRecentMenu()
 {
-    HMENU menu = CreatePopupMenu();
-    BuildRecentFileItems(menu);
-    std::vector<MenuItem> items = ReadMenu(menu);
-    DestroyMenu(menu);
-    return items;
+    return unit::BuildAndReadMenu(BuildRecentFileItems);
 }
 
 std::string ValueName(int n)
@@ -186,9 +165,9 @@ TEST_F(RecentMenuTest, LabelsAndOddValues)
     SetValue(9, "D:\\A&B\\x&y.zip");
     SetValue(8, longPath);
     unit::SetTextNoNul(HKEY_CURRENT_USER, unit::kFileMenuKey, ValueName(7).c_str(), "D:\\nonul.zip");
-    DWORD number = 1234;
-    unit::SetRaw(HKEY_CURRENT_USER, unit::kFileMenuKey, ValueName(6).c_str(), REG_DWORD, &number, sizeof number);
-    unit::SetRaw(HKEY_CURRENT_USER, unit::kFileMenuKey, ValueName(5).c_str(), REG_BINARY, "D:\\bin.zip", 11);
+    unit::SetNumber(HKEY_CURRENT_USER, unit::kFileMenuKey, ValueName(6).c_str(), 1234);
+    unit::SetRaw(HKEY_CURRENT_USER, unit::kFileMenuKey, ValueName(5).c_str(), REG_BINARY,
+                 std::string("D:\\bin.zip", 11));
     SetValue(4, std::string("D:\\") + std::string(300, 'o') + ".zip");   // beyond the 261-byte limit
     SetValue(3, "D:\\three.zip");
     SetValue(16, "D:\\sixteen.zip");                                      // not one of the fifteen

@@ -6,14 +6,13 @@
 #include <gtest/gtest.h>
 
 #include "app/registry_text.h"
+#include "unit_fixture.h"
 
 namespace {
 
 const char kScratchParent[] = "Software\\TraymarkTest";
 const char kScratchKey[] = "Software\\TraymarkTest\\unitA";
 const int kGuard = 16;
-
-bool IsCp932() { return GetACP() == 932; }
 
 struct TerminateCase {
     const char *what;
@@ -26,7 +25,7 @@ struct TerminateCase {
 
 bool Applies(int codePage)
 {
-    return codePage == 0 || (codePage == 932) == IsCp932();
+    return codePage == 0 || (codePage == 932) == unit::IsCodePage932();
 }
 
 void CheckTerminate(const TerminateCase &c)
@@ -158,8 +157,7 @@ TEST_F(QueryRegTextTest, MissingValueFails)
 
 TEST_F(QueryRegTextTest, LoneLeadByteAtTheEndIsDropped)
 {
-    if (!IsCp932())
-        GTEST_SKIP() << "needs the double-byte code page 932";
+    REQUIRE_CP932();
     // 表 (0x95 0x5C) and ソ (0x83 0x5C).
     const QueryCase cases[] = {
         {"lead byte at the limit", REG_SZ, "ab\x95\x5C", 4, kAsPlatform, "ab"},

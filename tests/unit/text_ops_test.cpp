@@ -2,21 +2,25 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/text_ops.h"
+#include "unit_fixture.h"
 
 namespace {
 
-// Code page 932 characters whose trail byte is a backslash.
-const char kHyo[] = "\x95\x5C";   // 表
-const char kSo[] = "\x83\x5C";    // ソ
+using unit::kHyo;
+using unit::kSo;
 // A character whose trail byte is itself in the lead-byte range.
 const char kLeadTrail[] = "\x95\x95";
 
-#define REQUIRE_CP932() \
-    if (GetACP() != 932) GTEST_SKIP() << "needs the double-byte code page 932"
+// Cases marked cp932 only count under the double-byte code page.
+bool Applies(bool cp932)
+{
+    return !cp932 || unit::IsCodePage932();
+}
 
 std::string S(const std::string &a, const std::string &b = "", const std::string &c = "",
               const std::string &d = "")
@@ -30,16 +34,12 @@ struct OffsetCase {
     int expected;   // byte offset of the result from the start
 };
 
-void CheckFindCharForward(const OffsetCase &c)
+void CheckOffsets(char *(*find)(const char *, char), const std::vector<OffsetCase> &cases)
 {
-    const char *t = c.text.c_str();
-    EXPECT_EQ(c.expected, FindCharForward(t, c.ch) - t) << "text \"" << c.text << "\"";
-}
-
-void CheckFindLastChar(const OffsetCase &c)
-{
-    const char *t = c.text.c_str();
-    EXPECT_EQ(c.expected, FindLastChar(t, c.ch) - t) << "text \"" << c.text << "\"";
+    for (const OffsetCase &c : cases) {
+        const char *t = c.text.c_str();
+        EXPECT_EQ(c.expected, find(t, c.ch) - t) << "text \"" << c.text << "\"";
+    }
 }
 
 // out prefilled with a marker so that bytes written past the terminator show.
@@ -50,64 +50,70 @@ std::string RunCopyChars(const std::string &in, int limit, char *out, int outSiz
     return out;
 }
 
+struct TextCase { std::string text; int expected; bool cp932; };
+
+struct CopyCase { std::string in; int limit; std::string expected; };
+
+void CheckCopyChars(const std::vector<CopyCase> &cases)
+{
+    char out[64];
+    for (const CopyCase &c : cases) {
+        EXPECT_EQ(c.expected, RunCopyChars(c.in, c.limit, out, sizeof out))
+            << "in \"" << c.in << "\" limit " << c.limit;
+        // It stops after the terminator.
+        EXPECT_EQ('\xCD', out[c.expected.size() + 1]) << "in \"" << c.in << "\"";
+    }
+}
+
 }  // namespace
 
 TEST(FindCharForwardTest, SingleByteText)
 {
-    const OffsetCase cases[] = {
+    CheckOffsets(FindCharForward, {
         {"abc\\def\\g", '\\', 3},
         {"\\abc", '\\', 0},
         {"abc", '\\', 3},          // none: the terminator
         {"", '\\', 0},
         {"a.b.c", '.', 1},
-    };
-    for (const OffsetCase &c : cases)
-        CheckFindCharForward(c);
+    });
 }
 
 TEST(FindCharForwardTest, TrailByteIsNeverTheCharacter)
 {
     REQUIRE_CP932();
-    const OffsetCase cases[] = {
+    CheckOffsets(FindCharForward, {
         {S(kHyo, "\\x"), '\\', 2},
         {S(kHyo, kSo), '\\', 4},            // no real backslash
         {S("a", kSo, kHyo, "\\"), '\\', 5},
         {S(kLeadTrail, "\\"), '\\', 2},
-    };
-    for (const OffsetCase &c : cases)
-        CheckFindCharForward(c);
+    });
 }
 
 TEST(FindLastCharTest, SingleByteText)
 {
-    const OffsetCase cases[] = {
+    CheckOffsets(FindLastChar, {
         {"C:\\dir\\name.zip", '\\', 6},
         {"C:\\dir\\name.zip", '.', 11},
         {"name", '\\', 0},         // none: the start
         {"", '.', 0},
         {"a.b.", '.', 3},
-    };
-    for (const OffsetCase &c : cases)
-        CheckFindLastChar(c);
+    });
 }
 
 TEST(FindLastCharTest, TrailByteIsNeverTheCharacter)
 {
     REQUIRE_CP932();
-    const OffsetCase cases[] = {
+    CheckOffsets(FindLastChar, {
         {S("x\\", kHyo, kSo), '\\', 1},
         {S(kHyo, kSo), '\\', 0},
         {S("C:\\", kSo, "\\", kHyo), '\\', 5},
         {S("a.", kHyo, kLeadTrail), '.', 1},
-    };
-    for (const OffsetCase &c : cases)
-        CheckFindLastChar(c);
+    });
 }
 
 TEST(LastCharPtrTest, PointsAtTheLastWholeCharacter)
 {
-    struct Case { std::string text; int expected; bool cp932; };
-    const Case cases[] = {
+    const TextCase cases[] = {
         {"abc", 2, false},
         {"a", 0, false},
         {"", 0, false},
@@ -115,8 +121,8 @@ TEST(LastCharPtrTest, PointsAtTheLastWholeCharacter)
         {S(kHyo), 0, true},
         {S(kSo, kLeadTrail), 2, true},
     };
-    for (const Case &c : cases) {
-        if (c.cp932 && GetACP() != 932)
+    for (const TextCase &c : cases) {
+        if (!Applies(c.cp932))
             continue;
         const char *t = c.text.c_str();
         EXPECT_EQ(c.expected, LastCharPtr(t) - t) << "text \"" << c.text << "\"";
@@ -125,16 +131,15 @@ TEST(LastCharPtrTest, PointsAtTheLastWholeCharacter)
 
 TEST(CountCharsTest, CountsCharactersNotBytes)
 {
-    struct Case { std::string text; int expected; bool cp932; };
-    const Case cases[] = {
+    const TextCase cases[] = {
         {"", 0, false},
         {"C:\\a.zip", 8, false},
         {S(kHyo, kSo), 2, true},
         {S("a\\", kHyo, "\\b"), 5, true},
         {S(kLeadTrail, kLeadTrail, kLeadTrail), 3, true},
     };
-    for (const Case &c : cases) {
-        if (c.cp932 && GetACP() != 932)
+    for (const TextCase &c : cases) {
+        if (!Applies(c.cp932))
             continue;
         EXPECT_EQ(c.expected, CountChars(c.text.c_str())) << "text \"" << c.text << "\"";
     }
@@ -142,48 +147,32 @@ TEST(CountCharsTest, CountsCharactersNotBytes)
 
 TEST(CountCharsTest, SingleByteCodePageCountsEveryByte)
 {
-    if (GetACP() == 932)
-        GTEST_SKIP() << "needs a single-byte code page";
+    REQUIRE_SINGLE_BYTE_CP();
     EXPECT_EQ(4, CountChars(S(kHyo, kSo).c_str()));
 }
 
 TEST(CopyCharsTest, LimitCountsCharactersAndTerminates)
 {
-    struct Case { std::string in; int limit; std::string expected; };
-    const Case cases[] = {
+    CheckCopyChars({
         {"abcdef", 4, "abc"},
         {"abcdef", 1, ""},
         {"abcdef", 7, "abcdef"},
         {"abcdef", 50, "abcdef"},
         {"", 5, ""},
-    };
-    char out[64];
-    for (const Case &c : cases) {
-        EXPECT_EQ(c.expected, RunCopyChars(c.in, c.limit, out, sizeof out))
-            << "in \"" << c.in << "\" limit " << c.limit;
-        // It stops after the terminator.
-        EXPECT_EQ('\xCD', out[c.expected.size() + 1]) << "in \"" << c.in << "\"";
-    }
+    });
 }
 
 TEST(CopyCharsTest, DoubleByteCharactersStayWhole)
 {
     REQUIRE_CP932();
-    struct Case { std::string in; int limit; std::string expected; };
-    const Case cases[] = {
+    CheckCopyChars({
         {S(kHyo, kSo, "a"), 3, S(kHyo, kSo)},
         {S(kHyo, kSo), 2, S(kHyo)},
         {S("a", kHyo), 2, "a"},
         {S(kLeadTrail, kLeadTrail), 2, S(kLeadTrail)},
         {S("ab\x95"), 10, "ab"},                 // lead byte before the terminator
         {S(kSo, "\x95"), 3, S(kSo)},
-    };
-    char out[64];
-    for (const Case &c : cases) {
-        EXPECT_EQ(c.expected, RunCopyChars(c.in, c.limit, out, sizeof out))
-            << "in \"" << c.in << "\" limit " << c.limit;
-        EXPECT_EQ('\xCD', out[c.expected.size() + 1]) << "in \"" << c.in << "\"";
-    }
+    });
 }
 
 TEST(CopyCharsTest, FullDoubleByteLimitFitsTwiceTheCharacters)
@@ -211,7 +200,7 @@ TEST(CopyTextBoundedTest, CopiesWholeCharactersThatFit)
     };
     char out[16];
     for (const Case &c : cases) {
-        if (c.cp932 && GetACP() != 932)
+        if (!Applies(c.cp932))
             continue;
         memset(out, 0xCD, sizeof out);
         CopyTextBounded(out, c.in.c_str(), c.size);
@@ -232,7 +221,7 @@ TEST(AppendTextBoundedTest, AppendsWithinTheBuffer)
     };
     char out[32];
     for (const Case &c : cases) {
-        if (c.cp932 && GetACP() != 932)
+        if (!Applies(c.cp932))
             continue;
         memset(out, 0xCD, sizeof out);
         strcpy(out, c.start.c_str());

@@ -7,35 +7,17 @@
 #include <gtest/gtest.h>
 
 #include "ui/tray_menu.h"
-#include "registry_fixture.h"
+#include "unit_fixture.h"
 
 namespace {
 
-struct Item {
-    UINT id;   // 0 for the separator
-    std::string text;
-};
+using unit::MenuItem;
 
-std::vector<Item> BuildWholeMenu()
-{
-    HMENU menu = CreatePopupMenu();
-    BuildTrayMenu(menu);
-    std::vector<Item> items;
-    for (int i = 0; i < GetMenuItemCount(menu); i++) {
-        char text[600] = "";
-        GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
-        bool separator = (GetMenuState(menu, i, MF_BYPOSITION) & MF_SEPARATOR) != 0;
-        items.push_back({ separator ? 0u : GetMenuItemID(menu, i), separator ? "-" : text });
-    }
-    DestroyMenu(menu);
-    return items;
-}
-
-std::string Describe(const std::vector<Item> &items)
+std::string Describe(const std::vector<MenuItem> &items)
 {
     std::string text;
-    for (const Item &item : items)
-        text += std::to_string(item.id) + " " + item.text + "\n";
+    for (const MenuItem &item : items)
+        text += item.separator ? "-\n" : std::to_string(item.id) + " " + item.text + "\n";
     return text;
 }
 
@@ -44,19 +26,16 @@ protected:
     void SetUp() override
     {
         CorvexRegistryTest::SetUp();
-        folder_ = Scratch() + "\\Corvex Menu\\";
-        unit::MakeFile(folder_ + "corvex32.exe");
-        unit::MakeFile(folder_ + "corvex.hlp");
-        SetOpenCommand("\"" + folder_ + "corvex32.exe\" \"%1\"");
+        folder_ = InstallCorvex("Corvex Menu");
     }
     std::string folder_;
 };
 
-const Item kFavorites = { 105, "Favorites..." };
-const Item kOpen = { 102, "Open Corvex" };
-const Item kHelp = { 104, "Corvex Help" };
-const Item kAbout = { 101, "About..." };
-const Item kClose = { 106, "Close..." };
+const MenuItem kFavorites = { 105, "Favorites...", false };
+const MenuItem kOpen = { 102, "Open Corvex", false };
+const MenuItem kHelp = { 104, "Corvex Help", false };
+const MenuItem kAbout = { 101, "About...", false };
+const MenuItem kClose = { 106, "Close...", false };
 
 TEST_F(TrayMenuBuildTest, SectionsInOrder)
 {
@@ -87,11 +66,11 @@ TEST_F(TrayMenuBuildTest, SectionsInOrder)
         if (c.wizard)
             unit::SetText(HKEY_CURRENT_USER, unit::kCorvexKey, "Wizard", c.wizard);
 
-        std::vector<Item> expected;
+        std::vector<MenuItem> expected;
         if (c.recent) {
             unit::SetText(HKEY_CURRENT_USER, unit::kFileMenuKey, "filemenu1", "D:\\one.zip");
             unit::SetText(HKEY_CURRENT_USER, unit::kFileMenuKey, "filemenu2", "D:\\two.zip");
-            expected = { { 1036, "D:\\two.zip" }, { 1035, "D:\\one.zip" }, { 0, "-" } };
+            expected = { { 1036, "D:\\two.zip", false }, { 1035, "D:\\one.zip", false }, { 0, "-", true } };
         }
         expected.push_back(kFavorites);
         expected.push_back(kOpen);
@@ -100,8 +79,7 @@ TEST_F(TrayMenuBuildTest, SectionsInOrder)
         expected.push_back(kAbout);
         expected.push_back(kClose);
 
-        std::vector<Item> items = BuildWholeMenu();
-        EXPECT_EQ(Describe(expected), Describe(items));
+        EXPECT_EQ(Describe(expected), Describe(unit::BuildAndReadMenu(BuildTrayMenu)));
     }
 }
 

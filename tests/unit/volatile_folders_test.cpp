@@ -8,7 +8,7 @@
 
 #include "app/agent_state.h"
 #include "recent/volatile_folders.h"
-#include "registry_fixture.h"
+#include "unit_fixture.h"
 
 namespace {
 
@@ -71,8 +71,7 @@ TEST_F(VolatileFoldersTest, ExpandLongPathShapes)
 
 TEST_F(VolatileFoldersTest, DoubleByteFolderName)
 {
-    if (!unit::IsCodePage932())
-        GTEST_SKIP() << "needs a double-byte ANSI code page";
+    REQUIRE_CP932();
     // The trail byte 0x5C of this character must not split the component.
     std::string dbcs = Scratch() + "\\x\x95\x5Cy";
     unit::MakeFolders(dbcs + "\\Long Folder Name");
@@ -126,25 +125,26 @@ TEST_F(VolatileFoldersTest, LongFormThatDoesNotFit)
 
 TEST(StartsWithFolder, PrefixIgnoringCase)
 {
+    const char *longForm = "C:\\Temp Files", *shortForm = "C:\\TEMPFI~1\\";
     struct Case {
         const char *path;
         const char *longForm;
         const char *shortForm;
         int inside;
     } cases[] = {
-        { "C:\\Temp Files\\a.zip", "C:\\Temp Files", "", 1 },
-        { "c:\\TEMP FILES\\A.ZIP", "C:\\Temp Files", "", 1 },
-        { "C:\\TEMPFI~1\\a.zip", "C:\\Temp Files", "C:\\TEMPFI~1\\", 1 },
-        { "c:\\tempfi~1\\a.zip", "", "C:\\TEMPFI~1\\", 1 },
+        { "C:\\Temp Files\\a.zip", longForm, "", 1 },
+        { "c:\\TEMP FILES\\A.ZIP", longForm, "", 1 },
+        { "C:\\TEMPFI~1\\a.zip", longForm, shortForm, 1 },
+        { "c:\\tempfi~1\\a.zip", "", shortForm, 1 },
         // No component boundary: a sibling that extends the name counts.
-        { "C:\\Temp Filesystem\\a.zip", "C:\\Temp Files", "", 1 },
-        { "C:\\Temp Files", "C:\\Temp Files", "", 1 },
-        { "C:\\Temp Fil", "C:\\Temp Files", "", 0 },
-        { "C:\\Other\\a.zip", "C:\\Temp Files", "C:\\TEMPFI~1\\", 0 },
-        { "D:\\Temp Files\\a.zip", "C:\\Temp Files", "", 0 },
+        { "C:\\Temp Filesystem\\a.zip", longForm, "", 1 },
+        { "C:\\Temp Files", longForm, "", 1 },
+        { "C:\\Temp Fil", longForm, "", 0 },
+        { "C:\\Other\\a.zip", longForm, shortForm, 0 },
+        { "D:\\Temp Files\\a.zip", longForm, "", 0 },
         // The short form keeps its backslash: the folder itself without it is not inside.
-        { "C:\\TEMPFI~1", "", "C:\\TEMPFI~1\\", 0 },
-        { "", "C:\\Temp Files", "C:\\TEMPFI~1\\", 0 },
+        { "C:\\TEMPFI~1", "", shortForm, 0 },
+        { "", longForm, shortForm, 0 },
         // Empty forms take no part; they would otherwise match everything.
         { "C:\\anything", "", "", 0 },
         { "", "", "", 0 },
@@ -222,8 +222,7 @@ TEST_F(VolatileFoldersTest, CacheSourceEdgeCases)
     unit::SetText(HKEY_LOCAL_MACHINE, unit::kCachePathsKey, "Directory", otherLong);
 
     // A number where the path belongs reads as failure: second choice.
-    DWORD number = 7;
-    unit::SetRaw(HKEY_CURRENT_USER, unit::kShellFoldersKey, "Cache", REG_DWORD, &number, sizeof number);
+    unit::SetNumber(HKEY_CURRENT_USER, unit::kShellFoldersKey, "Cache", 7);
     RefreshVolatileFolders();
     EXPECT_EQ(1, folders.cacheKnown);
     EXPECT_STREQ(otherLong.c_str(), folders.cacheLong);

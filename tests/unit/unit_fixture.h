@@ -1,8 +1,8 @@
-// Registry and file-system scaffolding for the in-process tests: every key the
-// agent reads is cleared before and after each test, and the two shell values
-// that exist in any prefix are put back as they were.
-#ifndef TRAYMARK_UNIT_REGISTRY_FIXTURE_H
-#define TRAYMARK_UNIT_REGISTRY_FIXTURE_H
+// Scaffolding for the in-process tests: registry and scratch folders cleared
+// before and after each test (the two shell values put back as they were),
+// import hooks, menus read back, and double-byte text.
+#ifndef TRAYMARK_UNIT_FIXTURE_H
+#define TRAYMARK_UNIT_FIXTURE_H
 
 #include <windows.h>
 
@@ -24,6 +24,20 @@ static const char kShellFoldersKey[] =
 static const char kCachePathsKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\Paths";
 static const char kScratchRoot[] = "C:\\TraymarkUnit";
+
+// Code page 932 characters whose trail byte is a backslash.
+static const char kHyo[] = "\x95\x5C";   // 表
+static const char kSo[] = "\x83\x5C";    // ソ
+
+inline bool IsCodePage932()
+{
+    return GetACP() == 932;
+}
+
+#define REQUIRE_CP932() \
+    if (!unit::IsCodePage932()) GTEST_SKIP() << "needs the double-byte code page 932"
+#define REQUIRE_SINGLE_BYTE_CP() \
+    if (unit::IsCodePage932()) GTEST_SKIP() << "needs a single-byte code page"
 
 inline bool KeyExists(HKEY root, const std::string &subkey)
 {
@@ -53,30 +67,34 @@ inline void DeleteKeyTree(HKEY root, const std::string &subkey)
     RegDeleteKeyA(root, subkey.c_str());
 }
 
-// name NULL or "" is the key's default value.
+// name NULL or "" is the key's default value; bytes are stored exactly.
 // RegSetValueExA stores a NUL it was not given when the byte after a string's
 // data happens to be one; a non-NUL byte there keeps the data exactly as given.
-inline void SetRaw(HKEY root, const char *subkey, const char *name, DWORD type,
-                   const void *data, DWORD size)
+inline void SetRaw(HKEY root, const char *subkey, const char *name, DWORD type, const std::string &bytes)
 {
-    std::string bytes((const char *)data, size);
-    bytes += '#';
+    std::string padded = bytes + '#';
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, subkey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL))
         << subkey;
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, (const BYTE *)bytes.data(), size)) << subkey;
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, (const BYTE *)padded.data(), (DWORD)bytes.size()))
+        << subkey;
     RegCloseKey(key);
 }
 
 inline void SetText(HKEY root, const char *subkey, const char *name, const std::string &text)
 {
-    SetRaw(root, subkey, name, REG_SZ, text.c_str(), (DWORD)text.size() + 1);
+    SetRaw(root, subkey, name, REG_SZ, std::string(text.c_str(), text.size() + 1));
 }
 
 // Stored without a terminating NUL, as some writers leave it.
 inline void SetTextNoNul(HKEY root, const char *subkey, const char *name, const std::string &text)
 {
-    SetRaw(root, subkey, name, REG_SZ, text.data(), (DWORD)text.size());
+    SetRaw(root, subkey, name, REG_SZ, text);
+}
+
+inline void SetNumber(HKEY root, const char *subkey, const char *name, DWORD number)
+{
+    SetRaw(root, subkey, name, REG_DWORD, std::string((const char *)&number, sizeof number));
 }
 
 inline void RemoveValue(HKEY root, const char *subkey, const char *name)
@@ -93,6 +111,16 @@ inline void CreateEmptyKey(HKEY root, const char *subkey)
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, subkey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL));
     RegCloseKey(key);
+}
+
+// The key afresh, holding only this value; type 0 leaves it empty.
+inline void ResetKeyWithValue(HKEY root, const char *subkey, const char *name, DWORD type,
+                              const std::string &bytes)
+{
+    DeleteKeyTree(root, subkey);
+    CreateEmptyKey(root, subkey);
+    if (type)
+        SetRaw(root, subkey, name, type, bytes);
 }
 
 // One value as it was before the test; Restore puts it back, deleting the
@@ -137,7 +165,7 @@ public:
             return;
         }
         if (present_)
-            SetRaw(root_, subkey_.c_str(), name_.c_str(), type_, data_.data(), (DWORD)data_.size());
+            SetRaw(root_, subkey_.c_str(), name_.c_str(), type_, data_);
         else
             RemoveValue(root_, subkey_.c_str(), name_.c_str());
     }
@@ -216,6 +244,29 @@ private:
     void *original_;
 };
 
+// --- Menus -----------------------------------------------------------------
+struct MenuItem {
+    UINT id;
+    std::string text;
+    bool separator;
+};
+
+// The items a builder puts into a fresh pop-up menu, read back.
+inline std::vector<MenuItem> BuildAndReadMenu(void (*build)(HMENU))
+{
+    HMENU menu = CreatePopupMenu();
+    build(menu);
+    std::vector<MenuItem> items;
+    for (int i = 0; i < GetMenuItemCount(menu); i++) {
+        char text[600] = "";
+        GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
+        bool separator = (GetMenuState(menu, i, MF_BYPOSITION) & MF_SEPARATOR) != 0;
+        items.push_back({ GetMenuItemID(menu, i), text, separator });
+    }
+    DestroyMenu(menu);
+    return items;
+}
+
 // --- Files -----------------------------------------------------------------
 inline void MakeFolders(const std::string &path)
 {
@@ -277,11 +328,6 @@ inline std::string Upper(std::string text)
     return text;
 }
 
-inline bool IsCodePage932()
-{
-    return GetACP() == 932;
-}
-
 // GetTempPathA reads TMP first, then TEMP; both point elsewhere while it lives.
 class TempPathOverride {
 public:
@@ -340,13 +386,20 @@ protected:
 
     static void SetOpenCommand(const std::string &command)
     {
-        SetRaw(HKEY_CLASSES_ROOT, kOpenCommandKey, NULL, REG_SZ, command.c_str(),
-               (DWORD)command.size() + 1);
+        SetText(HKEY_CLASSES_ROOT, kOpenCommandKey, NULL, command);
     }
 
-    static void SetAppPath(const std::string &path)
+    static void SetAppPath(const std::string &path) { SetText(HKEY_LOCAL_MACHINE, kAppPathKey, NULL, path); }
+
+    // A registered Corvex in a scratch folder: the executable and its classic
+    // help file. Returns the folder with its trailing backslash.
+    static std::string InstallCorvex(const std::string &folderName)
     {
-        SetRaw(HKEY_LOCAL_MACHINE, kAppPathKey, NULL, REG_SZ, path.c_str(), (DWORD)path.size() + 1);
+        std::string folder = Scratch() + "\\" + folderName + "\\";
+        MakeFile(folder + "corvex32.exe");
+        MakeFile(folder + "corvex.hlp");
+        SetOpenCommand("\"" + folder + "corvex32.exe\" \"%1\"");
+        return folder;
     }
 
 private:
