@@ -11,6 +11,8 @@
 //   traymark_poke temp     prints the temporary folder, as the agent sees it
 #include <windows.h>
 
+#include "app/handle_record.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -23,22 +25,10 @@ static const char kDialogClass[] = "#32770";
 static const char kCloseCaption[] = "Corvex Traymark - Close";
 static const char kMessageCaption[] = "Corvex Traymark";
 
-// The record is decimal text, usually stored without a terminator.
+// Read as a second copy of the agent reads it.
 static HWND ReadAgentWindow()
 {
-    char text[32];
-    DWORD size = sizeof text;
-    DWORD type = 0;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Velmora\\Corvex\\Corvex", 0, KEY_READ, &key) !=
-        ERROR_SUCCESS)
-        return NULL;
-    LONG result = RegQueryValueExA(key, "Traymark Window Handle", NULL, &type, (BYTE *)text, &size);
-    RegCloseKey(key);
-    if (result != ERROR_SUCCESS || type != REG_SZ || size >= sizeof text)
-        return NULL;
-    text[size] = 0;
-    return (HWND)(LONG_PTR)strtol(text, NULL, 10);
+    return (HWND)(LONG_PTR)ReadAgentWindowHandle();
 }
 
 static bool AgentReady(HWND window)

@@ -15,6 +15,8 @@
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0501
 #include <windows.h>
+
+#include "app/handle_record.h"
 #include <psapi.h>
 
 #include <stdarg.h>
@@ -127,20 +129,10 @@ static void Install()
 
 // --- The running agent -------------------------------------------------------
 
+// Read as a second copy of the agent reads it.
 static HWND ReadAgentWindow()
 {
-    char text[32];
-    DWORD size = sizeof text - 1, type = 0;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Velmora\\Corvex\\Corvex", 0, KEY_READ, &key) !=
-        ERROR_SUCCESS)
-        return NULL;
-    LONG rc = RegQueryValueExA(key, "Traymark Window Handle", NULL, &type, (BYTE *)text, &size);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS || type != REG_SZ)
-        return NULL;
-    text[size] = 0;
-    return (HWND)(LONG_PTR)strtol(text, NULL, 10);
+    return (HWND)(LONG_PTR)ReadAgentWindowHandle();
 }
 
 static bool HasClassAndCaption(HWND hwnd, const char *className, const char *caption)
