@@ -54,8 +54,11 @@ void RemoteCloseAgent(void)
 {
     /* A stale record may by now name somebody else's window. */
     HWND agent = (HWND)(LONG_PTR)ReadAgentWindowHandle();
+    /* An uninstaller waits on us: an agent that does not answer is given up on. */
+    DWORD_PTR ignored;
     if (IsAgentWindow(agent))
-        SendMessageA(agent, WM_COMMAND, IDM_QUIT, 0);
+        SendMessageTimeoutA(agent, WM_COMMAND, IDM_QUIT, 0, SMTO_ABORTIFHUNG, REMOTE_CLOSE_TIMEOUT,
+                            &ignored);
 }
 
 void ClearInstanceMarker(void)
@@ -77,8 +80,10 @@ void RunAgent(HINSTANCE hInstance)
     AgentState.instanceAtom = GlobalAddAtomA(INSTANCE_MARKER);
 
     MSG msg;
-    /* -1 is an error return: ending beats spinning on it. */
-    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+    /* -1 is an error return: ending beats spinning on it. The window may go
+       inside a nested modal loop (the tray menu's, under Wine) that swallows
+       WM_QUIT, so a gone window ends the loop as well. */
+    while (IsWindow(hwnd) && GetMessageA(&msg, NULL, 0, 0) > 0) {
         if (!IsDialogMessageA(hwnd, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);

@@ -6,6 +6,7 @@
 
 #define INSTANCE_MARKER "Corvex Traymark Active"
 #define AGENT_CAPTION "About Corvex Traymark"
+#define REMOTE_CLOSE_TIMEOUT 10000     /* ms a "/remove" waits for the running copy */
 
 enum StartDecision {
     StartIgnore = 0,

@@ -49,6 +49,15 @@ void RequestHelp(HWND owner, DWORD topic, int quit)
         WinHelpA(owner, path, HELP_CONTENTS, 0);
 }
 
+void QuitHelpQuietly(HWND owner)
+{
+    /* Nobody may be at the screen: without a help file there is no viewer to
+       close, and a message box would hold up the caller until somebody came. */
+    char path[HELP_PATH_SIZE];
+    if (LocateHelpFile(path))
+        WinHelpA(owner, path, HELP_QUIT, 0);
+}
+
 void ReportHelpMissing(HWND owner)
 {
     ShowStartupFolderMessage(owner, IDS_HELP_MISSING,

@@ -35,7 +35,7 @@ static void OnEndSession(HWND hwnd, BOOL ending)
 {
     if (!ending)
         return;
-    RequestHelp(hwnd, 0, 1);
+    QuitHelpQuietly(hwnd);
     if (AgentState.instanceAtom) {
         GlobalDeleteAtom(AgentState.instanceAtom);
         AgentState.instanceAtom = 0;   /* the loop's end must not delete it again */
@@ -62,7 +62,7 @@ static void OnCommand(HWND hwnd, UINT id)
 {
     switch (id) {
     case IDCANCEL:        DismissAboutBox(hwnd); break;
-    case IDM_QUIT:        RequestHelp(hwnd, 0, 1); DestroyWindow(hwnd); break;
+    case IDM_QUIT:        QuitHelpQuietly(hwnd); DestroyWindow(hwnd); break;
     case IDC_ABOUT_HELP:  RequestHelp(hwnd, HELPID_TRAYMARK, 0); break;
     case IDM_ABOUT:       ShowAboutBox(hwnd); break;
     case IDM_OPEN:        OnOpenCommand(hwnd); break;

@@ -1,5 +1,6 @@
 #include "tests/e2e/driver.h"
 
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <stdio.h>
@@ -653,6 +654,16 @@ std::string ExpectedHelpRequest(WORD command, LONG data, const char *file)
 }
 
 // ------------------------------------------------------ tray clicks and keys
+
+bool RealTrayKnows(HWND window, UINT id)
+{
+    NOTIFYICONDATAA record;
+    ZeroMemory(&record, sizeof record);
+    record.cbSize = 88;
+    record.hWnd = window;
+    record.uID = id;
+    return Shell_NotifyIconA(NIM_MODIFY, &record) != FALSE;
+}
 
 void PostTrayClick(HWND agent, UINT mouseMessage, UINT iconId)
 {

@@ -184,6 +184,8 @@ std::string ExpectedHelpRequest(WORD command, LONG data, const char *file);
 std::string StartupFolder(bool nt);
 
 // --- Tray callbacks, the tray menu and keys ------------------------------
+// The shell's own tray answers a modify without flags only for an icon it holds.
+bool RealTrayKnows(HWND window, UINT id);
 // Posts WM_TRAYNOTIFY (0x8064) the way the shell does: icon identifier, mouse message.
 void PostTrayClick(HWND agent, UINT mouseMessage, UINT iconId = 1006);
 // A visible pop-up menu window (class "#32768") of the process, or NULL.

@@ -103,6 +103,7 @@ struct QuitPath {
     const char *name;
     void (*act)(HWND window, DWORD pid);
     bool ends;                               // the agent ends afterwards
+    bool attended;                           // somebody is at the screen
 };
 
 static void PrintTo(const QuitPath &c, std::ostream *os) { *os << c.name; }
@@ -122,11 +123,22 @@ static void ConfirmClose(HWND window, DWORD pid)
 }
 
 static const QuitPath kQuitPaths[] = {
-    { "AboutDismissed", DismissAbout, false },
-    { "QuitCommand", PostQuit, true },
-    { "EndSession", EndSession, true },
-    { "CloseConfirmed", ConfirmClose, true },
+    { "AboutDismissed", DismissAbout, false, true },
+    { "QuitCommand", PostQuit, true, false },
+    { "EndSession", EndSession, true, false },
+    { "CloseConfirmed", ConfirmClose, true, true },
 };
+
+// Only a person can answer the message; the unattended paths stay silent
+// (see the unattended close tests of the start-up suite).
+static std::vector<QuitPath> AttendedQuitPaths()
+{
+    std::vector<QuitPath> paths;
+    for (const QuitPath &path : kQuitPaths)
+        if (path.attended)
+            paths.push_back(path);
+    return paths;
+}
 
 // A path that ends the agent ends it with 0; the other leaves it running.
 static void ExpectEnding(HANDLE agent, bool ends)
@@ -183,7 +195,7 @@ TEST_P(HelpMissingOnQuit, ShowsTheMessageThenGoesOn)
     EXPECT_TRUE(HelpRequests().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Help, HelpMissingOnQuit, ::testing::ValuesIn(kQuitPaths), QuitPathName);
+INSTANTIATE_TEST_SUITE_P(Help, HelpMissingOnQuit, ::testing::ValuesIn(AttendedQuitPaths()), QuitPathName);
 
 // Requests for help that show the message when the file is missing; the agent goes on running.
 struct HelpAsked {

@@ -416,27 +416,6 @@ TEST_F(StartupTest, QuitRequestClosesHelpThenEndsTheAgent)
     EXPECT_EQ(record, HandleRecordText());
 }
 
-// Without a help file even the quit request tells the user, then goes on.
-TEST_F(StartupTest, QuitRequestWithoutHelpFileShowsMessageThenEnds)
-{
-    CorvexSetup setup;
-    setup.classicHelp = false;
-    setup.wizardHelp = false;
-    InstallCorvex(setup);
-    ASSERT_TRUE(Start());
-
-    PostMessageA(window, WM_COMMAND, kIdmQuit, 0);
-    HWND box = WaitForMessageBox(pid, 10000);
-    ASSERT_NE((HWND)NULL, box) << "no help-missing message";
-    EXPECT_EQ(HelpMissingText(true), MessageBoxText(box));
-    EXPECT_TRUE(Running(agent));
-    PressButton(box, IDOK);
-    DWORD code = 99;
-    ASSERT_TRUE(WaitForExit(agent, 10000, &code)) << "agent did not end after the message";
-    EXPECT_EQ(0u, code);
-    EXPECT_FALSE(MarkerPresent());
-}
-
 TEST_F(StartupTest, EndOfSessionClosesOnlyWhenTheSessionEnds)
 {
     InstallCorvex();
@@ -483,4 +462,135 @@ TEST_F(StartupTest, UnknownCommandsDoNothing)
     EXPECT_EQ(0, CountVisibleWindows(pid));
     EXPECT_EQ(0u, HelpRequests().size());
     QuitAgent(agent, window);
+}
+
+// --- Closing with nobody at the screen -----------------------------------------
+
+// An uninstaller's "/remove" and the end of the session: whatever is up, the
+// agent ends at once, shows nothing, and leaves nothing behind.
+struct UnattendedClose {
+    const char *name;
+    HWND (*bringUp)(HWND window, DWORD pid);   // what is up when the request comes; NULL: nothing
+    bool helpFile;
+    bool endSession;                           // WM_ENDSESSION(1) instead of "/remove"
+};
+
+void PrintTo(const UnattendedClose &c, std::ostream *os) { *os << c.name; }
+
+HWND UpMenu(HWND window, DWORD pid) { return OpenTrayMenu(window, pid); }
+HWND UpAbout(HWND window, DWORD) { return ShowAboutBox(window) ? window : NULL; }
+HWND UpCloseDialog(HWND window, DWORD pid) { return OpenCloseDialog(window, pid); }
+HWND UpCorvexMissing(HWND window, DWORD pid)
+{
+    DeleteTree(HKEY_CLASSES_ROOT, "Corvex");
+    PostTrayClick(window, WM_LBUTTONUP);
+    return WaitForMessageBox(pid);
+}
+HWND UpHelpMissing(HWND window, DWORD pid)
+{
+    if (!ShowAboutBox(window))
+        return NULL;
+    PressButton(window, IDCANCEL);
+    return WaitForMessageBox(pid);
+}
+
+const UnattendedClose kUnattendedCloses[] = {
+    { "RemoveWithHelpFile", NULL, true, false },
+    { "RemoveWithoutHelpFile", NULL, false, false },
+    { "EndSessionWithHelpFile", NULL, true, true },
+    { "EndSessionWithoutHelpFile", NULL, false, true },
+    { "RemoveFromTrayMenu", UpMenu, false, false },
+    { "RemoveFromAboutBox", UpAbout, false, false },
+    { "RemoveFromCloseDialog", UpCloseDialog, false, false },
+    { "RemoveFromCorvexMissingMessage", UpCorvexMissing, false, false },
+    { "RemoveFromHelpMissingMessage", UpHelpMissing, false, false },
+};
+
+class CloseUnattended : public StartupTest, public ::testing::WithParamInterface<UnattendedClose> {};
+
+TEST_P(CloseUnattended, EndsAtOnceShowingNothing)
+{
+    const UnattendedClose &c = GetParam();
+    CorvexSetup setup;
+    setup.classicHelp = setup.wizardHelp = c.helpFile;
+    InstallCorvex(setup);
+    StartHelpViewer();
+    ASSERT_TRUE(Start());
+    HWND up = NULL;
+    if (c.bringUp) {
+        up = c.bringUp(window, pid);
+        ASSERT_NE((HWND)NULL, up) << "nothing came up";
+    }
+    ClearHelpRequests();
+
+    DWORD start = GetTickCount();
+    if (c.endSession) {
+        DWORD_PTR result;
+        EXPECT_TRUE(SendMessageTimeoutA(window, WM_ENDSESSION, 1, 0, SMTO_NORMAL, 10000, &result));
+    } else {
+        DWORD code = 99;
+        EXPECT_TRUE(WaitForExit(StartTraymark("/remove"), 10000, &code)) << "the /remove start did not end";
+        EXPECT_EQ(0u, code);
+    }
+    DWORD answered = GetTickCount() - start;
+
+    // A message box other than the one already up would wait for somebody.
+    bool newBox = false;
+    bool ended = WaitUntil([&] {
+        HWND box = FindProcessWindow(pid, "#32770", kMessageCaption);
+        newBox = newBox || (box && box != up && IsWindowVisible(box));
+        return !Running(agent);
+    }, 10000);
+    DWORD endedMs = GetTickCount() - start;
+    RecordProperty(std::string(c.name) + "_answered_ms", (int)answered);
+    RecordProperty(std::string(c.name) + "_ended_ms", (int)endedMs);
+    EXPECT_FALSE(newBox) << "a message box came up";
+    ASSERT_TRUE(ended) << "the agent still runs";
+    DWORD code = 99;
+    GetExitCodeProcess(agent, &code);
+    EXPECT_EQ(0u, code);
+    EXPECT_LE(answered, 3000u);
+    EXPECT_LE(endedMs, 5000u);
+    EXPECT_FALSE(MarkerPresent());
+    EXPECT_FALSE(RealTrayKnows(window, 1006));
+
+    std::vector<HelpRequest> help = HelpRequests();
+    if (c.helpFile) {
+        ASSERT_EQ(1u, help.size());
+        EXPECT_EQ(ExpectedHelpRequest(HELP_QUIT, 0, "corvex.hlp"), HelpRequestText(help[0], window));
+    } else {
+        EXPECT_TRUE(help.empty()) << HelpRequestText(help[0]);
+    }
+
+    InstallCorvex(setup);
+    HANDLE next;
+    HWND second = StartAgent(&next);
+    ASSERT_NE((HWND)NULL, second) << "no new copy after the close";
+    QuitAgent(next, second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Startup, CloseUnattended, ::testing::ValuesIn(kUnattendedCloses),
+                         [](const ::testing::TestParamInfo<UnattendedClose> &info) {
+                             return std::string(info.param.name);
+                         });
+
+// The record names a window of the agent's kind whose thread does not pump
+// while the remover runs: it must give up rather than wait for ever.
+TEST_F(StartupTest, RemoveGivesUpOnAnAgentThatDoesNotAnswer)
+{
+    HWND hung = CreateTestDialog(kAgentCaption, ForeignDialogProc);
+    ASSERT_NE((HWND)NULL, hung);
+    WriteHandleRecord(hung);
+    ASSERT_NE(0, GlobalAddAtomA(kMarkerName));
+
+    DWORD start = GetTickCount();
+    HANDLE remover = StartTraymark("/remove");
+    DWORD code = 99;
+    bool ended = WaitForExit(remover, 30000, &code);
+    DWORD ms = GetTickCount() - start;
+    RecordProperty("remove_unanswered_ms", (int)ms);
+    ASSERT_TRUE(ended) << "the /remove start still waits";
+    EXPECT_EQ(0u, code);
+    EXPECT_LE(ms, 12000u);
+    DestroyWindow(hung);
 }

@@ -306,17 +306,6 @@ TEST_F(TrayIconTest, EveryWindowsVersionHandsTheShellASmallIcon)
     }
 }
 
-// The real tray answers a modify without flags only for an icon it holds.
-bool RealTrayKnows(HWND window, UINT id)
-{
-    NOTIFYICONDATAA record;
-    ZeroMemory(&record, sizeof record);
-    record.cbSize = 88;
-    record.hWnd = window;
-    record.uID = id;
-    return Shell_NotifyIconA(NIM_MODIFY, &record) != FALSE;
-}
-
 class RealTrayTest : public AgentTest {
 protected:
     void SetUp() override
