@@ -1,18 +1,20 @@
 #include <windows.h>
 
 #include "app/handle_record.h"
+#include "base/registry_keys.h"
+#include "base/registry_text.h"
 
-static const char kAgentKey[] = "Software\\Velmora\\Corvex\\Corvex";
 static const char kHandleValue[] = "Traymark Window Handle";
+static const int kHandleTextSize = 32;   /* "%ld" of any handle, with room to spare */
 
 void WriteAgentWindowHandle(HWND hwnd)
 {
     HKEY key;
     DWORD disposition;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kAgentKey, 0, (LPSTR) "Corvex Application Data", 0,
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, CORVEX_SETTINGS_KEY, 0, (LPSTR) "Corvex Application Data", 0,
                         KEY_ALL_ACCESS, NULL, &key, &disposition) != ERROR_SUCCESS)
         return;
-    char text[32];
+    char text[kHandleTextSize];
     wsprintfA(text, "%ld", (LONG)(LONG_PTR)hwnd);
     /* Stored without its terminator, as earlier releases wrote it. */
     RegSetValueExA(key, kHandleValue, 0, REG_SZ, (const BYTE *)text, lstrlenA(text));
@@ -38,16 +40,9 @@ LONG ParseHandleText(const char *text, DWORD length)
 
 LONG ReadAgentWindowHandle(void)
 {
-    char text[32];
-    DWORD length = 0;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kAgentKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        DWORD type;
-        length = sizeof text;
-        if (RegQueryValueExA(key, kHandleValue, NULL, &type, (BYTE *)text, &length) != ERROR_SUCCESS ||
-            type != REG_SZ)
-            length = 0;
-        RegCloseKey(key);
-    }
+    /* Stored without a terminator: only the bytes the query returned count. */
+    char text[kHandleTextSize];
+    DWORD length;
+    ReadRegString(HKEY_CURRENT_USER, CORVEX_SETTINGS_KEY, kHandleValue, text, sizeof text, &length);
     return ParseHandleText(text, length);
 }

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/agent_state.h"
+#include "base/agent_state.h"
 #include "app/handle_record.h"
 #include "app/startup.h"
 #include "mainapp/locator.h"
@@ -35,19 +35,6 @@ StartDecision EvaluateStart(const char *tail)
         return StartIgnore;
     }
     return MainAppUsable() ? StartRun : StartMainAppMissing;
-}
-
-int IsAgentWindow(HWND hwnd)
-{
-    char className[16];
-    char caption[64];
-    if (!hwnd || !IsWindow(hwnd))
-        return 0;
-    if (!GetClassNameA(hwnd, className, sizeof className) || lstrcmpA(className, "#32770") != 0)
-        return 0;
-    if (!GetWindowTextA(hwnd, caption, sizeof caption))
-        return 0;
-    return lstrcmpA(caption, AGENT_CAPTION) == 0;
 }
 
 void RemoteCloseAgent(void)

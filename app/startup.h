@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #define INSTANCE_MARKER "Corvex Traymark Active"
-#define AGENT_CAPTION "About Corvex Traymark"
 #define REMOTE_CLOSE_TIMEOUT 10000     /* ms a "/remove" waits for the running copy */
 
 enum StartDecision {
@@ -21,7 +20,5 @@ StartDecision EvaluateStart(const char *tail);
 void RunAgent(HINSTANCE hInstance);
 void RemoteCloseAgent(void);
 void ClearInstanceMarker(void);
-/* Non-zero when hwnd is a live agent window (dialog class, agent caption). */
-int IsAgentWindow(HWND hwnd);
 
 #endif

@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/agent_state.h"
+#include "base/agent_state.h"
 #include "app/startup.h"
 #include "mainapp/locator.h"
 

@@ -1,23 +1,19 @@
 #include <windows.h>
 
-#include "app/agent_state.h"
-#include "app/messages.h"
-#include "app/registry_text.h"
-#include "app/text_ops.h"
+#include "base/agent_state.h"
+#include "base/messages.h"
+#include "base/registry_keys.h"
+#include "base/registry_text.h"
+#include "base/text_ops.h"
 #include "mainapp/help.h"
 #include "mainapp/locator.h"
 #include "res/resource.h"
 
 int IsClassicMode(void)
 {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Velmora\\Corvex\\Corvex", 0, KEY_READ, &key) !=
-        ERROR_SUCCESS)
-        return 1;
     char mode[7];
-    int read = QueryRegText(key, "Wizard", mode, sizeof mode);
-    RegCloseKey(key);
-    return !(read && mode[0] == '1');
+    int read = ReadRegText(HKEY_CURRENT_USER, CORVEX_SETTINGS_KEY, "Wizard", mode, sizeof mode);
+    return !(read == REG_TEXT_READ && mode[0] == '1');
 }
 
 int LocateHelpFile(char *path)

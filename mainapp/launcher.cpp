@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "app/agent_state.h"
-#include "app/text_ops.h"
+#include "base/agent_state.h"
+#include "base/text_ops.h"
 #include "mainapp/launcher.h"
 #include "mainapp/locator.h"
 

@@ -1,17 +1,16 @@
 #include <windows.h>
 #include <string.h>
 
-#include "app/agent_state.h"
-#include "app/messages.h"
-#include "app/registry_text.h"
-#include "app/text_ops.h"
+#include "base/agent_state.h"
+#include "base/messages.h"
+#include "base/registry_keys.h"
+#include "base/registry_text.h"
+#include "base/text_ops.h"
 #include "mainapp/locator.h"
 #include "res/resource.h"
 
-static const char kOpenCommandKey[] = "Corvex\\Shell\\Open\\Command";
-static const char kAppPathKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\corvex32.exe";
-static const char kWinIniKey[] = "Software\\Velmora\\Corvex\\WinIni";
+static const DWORD kOpenCommandLimit = 260;   /* bytes read of an open command, terminator included */
+static const int kVersionTextSize = 32;
 
 int PathExists(const char *path)
 {
@@ -44,8 +43,10 @@ void ExecutablePathFromCommand(const char *command, char *path, int size)
 int LocateMainApp(char *path)
 {
     char command[PATH_BUFFER_SIZE];
-    if (!QueryRegDefaultText(HKEY_CLASSES_ROOT, kOpenCommandKey, command, 260) &&
-        !QueryRegDefaultText(HKEY_LOCAL_MACHINE, kAppPathKey, command, 260)) {
+    if (ReadRegText(HKEY_CLASSES_ROOT, CORVEX_OPEN_COMMAND_KEY, NULL, command, kOpenCommandLimit) !=
+            REG_TEXT_READ &&
+        ReadRegText(HKEY_LOCAL_MACHINE, CORVEX_APP_PATH_KEY, NULL, command, kOpenCommandLimit) !=
+            REG_TEXT_READ) {
         path[0] = 0;
         return 0;
     }
@@ -55,13 +56,14 @@ int LocateMainApp(char *path)
 
 int MainAppVersionOk(void)
 {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kWinIniKey, 0, KEY_READ, &key) != ERROR_SUCCESS &&
-        RegOpenKeyExA(HKEY_CURRENT_USER, kWinIniKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    /* The user's key counts only when the machine's cannot be opened, even
+       if the machine's lacks the value. */
+    char version[kVersionTextSize];
+    if (ReadRegText(HKEY_LOCAL_MACHINE, CORVEX_WININI_KEY, "win32_version", version, sizeof version) ==
+            REG_TEXT_NO_KEY &&
+        ReadRegText(HKEY_CURRENT_USER, CORVEX_WININI_KEY, "win32_version", version, sizeof version) ==
+            REG_TEXT_NO_KEY)
         return 0;
-    char version[32];
-    QueryRegText(key, "win32_version", version, sizeof version);
-    RegCloseKey(key);
 
     const char *p = version;
     if (*p == 'R')

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 int PathExists(const char *path);
-/* path: at least 261 bytes. */
+/* path: at least PATH_BUFFER_SIZE bytes. */
 int LocateMainApp(char *path);
 /* Extracts the executable path from an open command; exposed for tests. */
 void ExecutablePathFromCommand(const char *command, char *path, int size);

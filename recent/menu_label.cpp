@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/text_ops.h"
+#include "base/text_ops.h"
 #include "recent/menu_label.h"
 
 static const int kFolderMarkerRoom = 4;  /* "...\" */

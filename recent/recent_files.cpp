@@ -1,15 +1,15 @@
 #include <windows.h>
 
-#include "app/agent_state.h"
-#include "app/registry_text.h"
+#include "base/agent_state.h"
+#include "base/registry_keys.h"
+#include "base/registry_text.h"
+#include "base/text_ops.h"
 #include "mainapp/launcher.h"
 #include "mainapp/locator.h"
 #include "recent/menu_label.h"
 #include "recent/recent_files.h"
 #include "recent/volatile_folders.h"
 #include "res/resource.h"
-
-static const char kFileMenuKey[] = "Software\\Velmora\\Corvex\\filemenu";
 
 static void FormatValueName(char *name, int n)
 {
@@ -27,7 +27,7 @@ int ShouldListRecentFile(const char *path)
 void BuildRecentFileItems(HMENU menu)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kFileMenuKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, CORVEX_FILEMENU_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return;
     RefreshVolatileFolders();
 
@@ -51,14 +51,9 @@ void BuildRecentFileItems(HMENU menu)
 
 void ReadRecentFile(int n, char *buffer, DWORD limit)
 {
-    buffer[0] = 0;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kFileMenuKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
     char name[16];
     FormatValueName(name, n);
-    QueryRegText(key, name, buffer, limit);
-    RegCloseKey(key);
+    ReadRegText(HKEY_CURRENT_USER, CORVEX_FILEMENU_KEY, name, buffer, limit);
 }
 
 void OnRecentFileCommand(HWND window, UINT command)

@@ -1,19 +1,15 @@
 #include <windows.h>
 
-#include "app/agent_state.h"
-#include "app/registry_text.h"
-#include "app/text_ops.h"
+#include "base/agent_state.h"
+#include "base/registry_keys.h"
+#include "base/registry_text.h"
+#include "base/text_ops.h"
 #include "recent/volatile_folders.h"
-
-static const char kShellFoldersKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-static const char kCachePathsKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\Paths";
 
 void ShortPathOrEmpty(const char *in, char *out)
 {
-    DWORD n = GetShortPathNameA(in, out, 261);
-    if (n == 0 || n > 261)
+    DWORD n = GetShortPathNameA(in, out, PATH_BUFFER_SIZE);
+    if (n == 0 || n > PATH_BUFFER_SIZE)
         out[0] = 0;
 }
 
@@ -107,32 +103,24 @@ int StartsWithFolder(const char *path, const char *longForm, const char *shortFo
     return 0;
 }
 
-static int ReadFolderValue(HKEY root, const char *subkey, const char *value, char *buffer)
-{
-    HKEY key;
-    if (RegOpenKeyA(root, subkey, &key) != ERROR_SUCCESS)
-        return 0;
-    int ok = QueryRegText(key, value, buffer, 261);
-    RegCloseKey(key);
-    return ok;
-}
-
 void RefreshVolatileFolders(void)
 {
     VolatileFolderSet *folders = &AgentState.VolatileFolders;
     char buffer[FOLDER_FIELD_SIZE];
 
     folders->tempKnown = 0;
-    DWORD n = GetTempPathA(261, buffer);
-    if (n != 0 && n <= 261) {
+    DWORD n = GetTempPathA(PATH_BUFFER_SIZE, buffer);
+    if (n != 0 && n <= PATH_BUFFER_SIZE) {
         ExpandLongPath(buffer, folders->tempLong);
         ShortPathOrEmpty(buffer, folders->tempShort);
         folders->tempKnown = 1;
     }
 
     folders->cacheKnown = 0;
-    if (ReadFolderValue(HKEY_CURRENT_USER, kShellFoldersKey, "Cache", buffer) ||
-        ReadFolderValue(HKEY_LOCAL_MACHINE, kCachePathsKey, "Directory", buffer)) {
+    if (ReadRegText(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Cache", buffer, PATH_BUFFER_SIZE) ==
+            REG_TEXT_READ ||
+        ReadRegText(HKEY_LOCAL_MACHINE, CACHE_PATHS_KEY, "Directory", buffer, PATH_BUFFER_SIZE) ==
+            REG_TEXT_READ) {
         ExpandLongPath(buffer, folders->cacheLong);
         ShortPathOrEmpty(buffer, folders->cacheShort);
         folders->cacheKnown = 1;

@@ -2,13 +2,13 @@
 #ifndef TRAYMARK_VOLATILE_FOLDERS_H
 #define TRAYMARK_VOLATILE_FOLDERS_H
 
-#define FOLDER_FIELD_SIZE 264
+#include "base/agent_state.h"
 
 void RefreshVolatileFolders(void);
 int IsInVolatileFolder(const char *path);
-/* out: a 264-byte field. */
+/* out: a FOLDER_FIELD_SIZE field. */
 void ExpandLongPath(const char *in, char *out);
-/* out: at least 261 bytes. */
+/* out: at least PATH_BUFFER_SIZE bytes. */
 void ShortPathOrEmpty(const char *in, char *out);
 int StartsWithFolder(const char *path, const char *longForm, const char *shortForm);
 

@@ -5,6 +5,8 @@
 /* Dialog templates and icon group */
 #define IDD_CLOSE               102
 #define IDD_AGENT               103
+/* IDD_AGENT's caption: how a second copy tells the agent window from others. */
+#define AGENT_CAPTION           "About Corvex Traymark"
 #define IDI_TRAYMARK            102
 
 /* Agent window (About box) controls and commands */

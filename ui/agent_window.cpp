@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/agent_state.h"
+#include "base/agent_state.h"
 #include "mainapp/help.h"
 #include "recent/recent_files.h"
 #include "res/resource.h"
@@ -8,6 +8,21 @@
 #include "ui/close_dialog.h"
 #include "ui/tray_icon.h"
 #include "ui/tray_menu.h"
+
+int IsAgentWindow(HWND hwnd)
+{
+    char className[16];
+    char caption[64];
+    if (!hwnd || !IsWindow(hwnd))
+        return 0;
+    if (!GetClassNameA(hwnd, className, sizeof className) || lstrcmpA(className, AGENT_WINDOW_CLASS) != 0)
+        return 0;
+    /* GetWindowTextA reads another process's caption without sending it a
+       message, so a hung window cannot hold us here. */
+    if (!GetWindowTextA(hwnd, caption, sizeof caption))
+        return 0;
+    return lstrcmpA(caption, AGENT_CAPTION) == 0;
+}
 
 static void SetWindowIcon(HWND hwnd, WPARAM which, int width, int height)
 {
@@ -102,10 +117,9 @@ INT_PTR CALLBACK AgentWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
         OnCommand(hwnd, LOWORD(wParam));
         return TRUE;
     }
-    /* Registered at run time, so it cannot be a case label. */
-    if (message == AgentState.taskbarCreatedMsg && message != 0) {
+    /* Registered at run time, so it cannot be a case label; it is left to the
+       default handling too. */
+    if (message == AgentState.taskbarCreatedMsg && message != 0)
         AddTrayIcon(hwnd, 0);
-        return FALSE;
-    }
     return FALSE;
 }

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/agent_state.h"
+#include "base/agent_state.h"
 #include "mainapp/help.h"
 #include "mainapp/launcher.h"
 #include "res/resource.h"

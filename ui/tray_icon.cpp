@@ -1,8 +1,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "app/agent_state.h"
-#include "app/text_ops.h"
+#include "base/agent_state.h"
+#include "base/text_ops.h"
 #include "res/resource.h"
 #include "ui/tray_icon.h"
 

@@ -1,7 +1,8 @@
 #include <windows.h>
 
-#include "app/agent_state.h"
-#include "app/messages.h"
+#include "base/agent_state.h"
+#include "base/messages.h"
+#include "base/text_ops.h"
 #include "mainapp/help.h"
 #include "mainapp/launcher.h"
 #include "recent/recent_files.h"
@@ -28,7 +29,8 @@ void OnTrayNotify(HWND window, UINT identifier, UINT mouseMessage)
         ShowTrayMenu(window);
 }
 
-static void AppendMenuText(HMENU menu, UINT id, UINT command, const char *fallback)
+/* The item's label comes from the string table, or the fallback. */
+static void AppendStringTableItem(HMENU menu, UINT id, UINT command, const char *fallback)
 {
     char label[PATH_BUFFER_SIZE];
     LoadText(id, fallback, label, sizeof label);
@@ -39,12 +41,12 @@ void BuildTrayMenu(HMENU menu)
 {
     char helpPath[HELP_PATH_SIZE];
     BuildRecentFileItems(menu);
-    AppendMenuText(menu, IDS_FAVORITES, IDM_FAVORITES, "Favorites...");
-    AppendMenuText(menu, IDS_OPEN, IDM_OPEN, "Open Corvex");
+    AppendStringTableItem(menu, IDS_FAVORITES, IDM_FAVORITES, "Favorites...");
+    AppendStringTableItem(menu, IDS_OPEN, IDM_OPEN, "Open Corvex");
     if (LocateHelpFile(helpPath))
-        AppendMenuText(menu, IDS_HELP, IDM_HELP, "Corvex Help");
-    AppendMenuText(menu, IDS_ABOUT, IDM_ABOUT, "About...");
-    AppendMenuText(menu, IDS_CLOSE, IDM_CLOSE, "Close...");
+        AppendStringTableItem(menu, IDS_HELP, IDM_HELP, "Corvex Help");
+    AppendStringTableItem(menu, IDS_ABOUT, IDM_ABOUT, "About...");
+    AppendStringTableItem(menu, IDS_CLOSE, IDM_CLOSE, "Close...");
 }
 
 void ShowTrayMenu(HWND window)

@@ -155,6 +155,7 @@ TEST_F(StartupTest, OpenCommandAndAppPathsDecideWhetherCorvexIsFound)
         std::string openCommand;   // empty: no open-command key at all
         std::string appPath;       // empty: no App Paths key
         bool runs;
+        bool keyWithoutDefault;    // the open-command key is there, without a default value
     } cases[] = {
         { "unquoted path without blanks, quoted argument", std::string(kBareExe) + " \"%1\"", "", true },
         { "unquoted path with blanks, no argument", blanks, "", false },
@@ -162,6 +163,8 @@ TEST_F(StartupTest, OpenCommandAndAppPathsDecideWhetherCorvexIsFound)
           "\"C:\\CorvexGone\\corvex32.exe\" \"%1\"", kBareExe, false },
         { "App Paths when the open command is absent", "", kBareExe, true },
         { "App Paths with an unquoted path with blanks", "", blanks, false },
+        { "open-command key without a default value names nothing; App Paths is not consulted", "",
+          kBareExe, false, true },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -169,6 +172,8 @@ TEST_F(StartupTest, OpenCommandAndAppPathsDecideWhetherCorvexIsFound)
         DeleteTree(HKEY_LOCAL_MACHINE, kAppPathKey);
         if (!c.openCommand.empty())
             SetString(HKEY_CLASSES_ROOT, kOpenCommandKey, "", c.openCommand.c_str());
+        if (c.keyWithoutDefault)
+            SetString(HKEY_CLASSES_ROOT, kOpenCommandKey, "NotTheDefault", "x");
         if (!c.appPath.empty())
             SetString(HKEY_LOCAL_MACHINE, kAppPathKey, "", c.appPath.c_str());
         if (c.runs)

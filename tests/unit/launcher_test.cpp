@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "app/handle_record.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "mainapp/launcher.h"
 #include "res/resource.h"
 #include "ui/tray_icon.h"

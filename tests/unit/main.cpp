@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/agent_state.h"
+#include "base/agent_state.h"
 
 int main(int argc, char **argv)
 {

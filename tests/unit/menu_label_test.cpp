@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/text_ops.h"
+#include "base/text_ops.h"
 #include "recent/menu_label.h"
 #include "unit_fixture.h"
 

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/agent_state.h"
+#include "base/agent_state.h"
 #include "recent/recent_files.h"
 #include "unit_fixture.h"
 

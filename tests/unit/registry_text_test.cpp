@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/registry_text.h"
+#include "base/registry_text.h"
 #include "unit_fixture.h"
 
 namespace {

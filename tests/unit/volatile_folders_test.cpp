@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/agent_state.h"
+#include "base/agent_state.h"
 #include "recent/volatile_folders.h"
 #include "unit_fixture.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/agent_state.h"
+#include "base/agent_state.h"
 #include "recent/recent_files.h"
 #include "recent/volatile_folders.h"
 #include "ui/tray_menu.h"

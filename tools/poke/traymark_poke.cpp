@@ -12,6 +12,8 @@
 #include <windows.h>
 
 #include "app/handle_record.h"
+#include "app/startup.h"
+#include "ui/agent_window.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -33,10 +35,7 @@ static HWND ReadAgentWindow()
 
 static bool AgentReady(HWND window)
 {
-    char caption[64];
-    return window && IsWindow(window) && GetWindowTextA(window, caption, sizeof caption) > 0 &&
-           strcmp(caption, "About Corvex Traymark") == 0 &&
-           GlobalFindAtomA("Corvex Traymark Active") != 0;
+    return IsAgentWindow(window) && GlobalFindAtomA(INSTANCE_MARKER) != 0;
 }
 
 static bool MenuOpen()

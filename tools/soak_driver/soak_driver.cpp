@@ -17,6 +17,8 @@
 #include <windows.h>
 
 #include "app/handle_record.h"
+#include "app/startup.h"
+#include "ui/agent_window.h"
 #include <psapi.h>
 
 #include <stdarg.h>
@@ -151,9 +153,7 @@ static void FindAgent()
 {
     bool ready = WaitFor([] {
         g_agent = ReadAgentWindow();
-        return g_agent && IsWindow(g_agent) &&
-               HasClassAndCaption(g_agent, "#32770", "About Corvex Traymark") &&
-               GlobalFindAtomA("Corvex Traymark Active") != 0;
+        return IsAgentWindow(g_agent) && GlobalFindAtomA(INSTANCE_MARKER) != 0;
     }, 30000);
     if (!ready)
         Die("no running agent");

@@ -1,9 +1,9 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "app/agent_state.h"
-#include "app/messages.h"
-#include "app/text_ops.h"
+#include "base/agent_state.h"
+#include "base/messages.h"
+#include "base/text_ops.h"
 #include "res/resource.h"
 
 int LoadText(UINT id, const char *fallback, char *buffer, int size)

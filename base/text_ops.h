@@ -3,6 +3,9 @@
 #ifndef TRAYMARK_TEXT_OPS_H
 #define TRAYMARK_TEXT_OPS_H
 
+/* A path as Corvex and the shell store it: 260 characters plus terminator. */
+#define PATH_BUFFER_SIZE 261
+
 char *FindCharForward(const char *text, char ch);
 char *FindLastChar(const char *text, char ch);
 char *LastCharPtr(const char *text);

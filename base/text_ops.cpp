@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/text_ops.h"
+#include "base/text_ops.h"
 
 char *FindCharForward(const char *text, char ch)
 {

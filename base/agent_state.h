@@ -4,16 +4,16 @@
 
 #include <windows.h>
 
-/* Paths as stored by Corvex and the shell: 260 characters plus terminator. */
-#define PATH_BUFFER_SIZE 261
+/* A folder's long or short form: a path with a few bytes to spare. */
+#define FOLDER_FIELD_SIZE 264
 
 struct VolatileFolderSet {
     int  tempKnown;
-    char tempLong[264];
-    char tempShort[264];
+    char tempLong[FOLDER_FIELD_SIZE];
+    char tempShort[FOLDER_FIELD_SIZE];
     int  cacheKnown;
-    char cacheLong[264];
-    char cacheShort[264];
+    char cacheLong[FOLDER_FIELD_SIZE];
+    char cacheShort[FOLDER_FIELD_SIZE];
 };
 
 struct AgentStateRecord {

@@ -1,3 +1,3 @@
-#include "app/agent_state.h"
+#include "base/agent_state.h"
 
 AgentStateRecord AgentState;
