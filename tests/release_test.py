@@ -85,7 +85,8 @@ def test(work):
         check("the zip holds traymark.exe then README.txt",
               [i.filename for i in infos] == ["traymark.exe", "README.txt"], str(z.namelist()))
         check("the zipped exe is the one beside it", z.read("traymark.exe") == exe)
-        stamp = time.gmtime(epoch)[:6]
+        # A zip keeps seconds in steps of two.
+        stamp = time.gmtime(epoch - epoch % 2)[:6]
         check("zip members carry the commit's time", all(i.date_time == stamp for i in infos),
               f"{[i.date_time for i in infos]} vs {stamp}")
         note = z.read("README.txt").decode("ascii")
