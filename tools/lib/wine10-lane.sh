@@ -1,6 +1,6 @@
 # The Wine 10 lane of tools/test. Debian 13's Wine needs a newer C library
 # than Debian 12 has, so it runs in a Debian 13 chroot kept under build/
-# (built once, about a minute; rebuilt when missing or left half-built). The
+# (built once, one to two minutes; rebuilt when missing or left half-built). The
 # source tree is bind-mounted at its own path inside, so ctest's files, which
 # name the build folder by absolute path, work there unchanged.
 # Source it after setting $top; it touches nothing until run_wine10_lane.
@@ -77,7 +77,7 @@ wine10_bootstrap() {
   fi
   rm -rf "$WINE10_ROOT"
   mirror=$(host_debian_mirror)
-  echo "building the Debian 13 chroot in $WINE10_ROOT (about a minute; log in $log)..."
+  echo "building the Debian 13 chroot in $WINE10_ROOT (one to two minutes; log in $log)..."
   if ! debootstrap --variant=minbase --arch=amd64 trixie "$WINE10_ROOT" "$mirror" >"$log" 2>&1; then
     tail -n 20 "$log" >&2
     echo "debootstrap failed" >&2
