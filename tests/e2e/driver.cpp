@@ -1,4 +1,5 @@
 #include "tests/e2e/driver.h"
+#include "tests/e2e/shell_tray.h"
 
 #include <shellapi.h>
 #include <shlobj.h>
@@ -233,10 +234,16 @@ HANDLE StartTraymark(const char *tail)
     ZeroMemory(&si, sizeof si);
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
-    if (!CreateProcessA(exe.c_str(), buffer.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+    // While the tray probe is up, every copy reports its tray calls to it.
+    bool hooked = TrayHookWanted();
+    if (!CreateProcessA(exe.c_str(), buffer.data(), NULL, NULL, FALSE, hooked ? CREATE_SUSPENDED : 0, NULL, NULL,
+                        &si, &pi)) {
         ADD_FAILURE() << "cannot start " << exe << " error " << GetLastError();
         return NULL;
     }
+    std::string error;
+    if (hooked && !ResumeWithTrayHook(pi, &error))
+        ADD_FAILURE() << "no tray hook in " << exe << ": " << error;
     CloseHandle(pi.hThread);
     g_processes.push_back(pi.hProcess);
     return pi.hProcess;

@@ -5,31 +5,10 @@
 #include <algorithm>
 #include <utility>
 
+#include "tests/e2e/inject.h"
+#include "tests/trayhook/tray_probe.h"
+
 namespace driver {
-
-// The record Wine 8.0's shell32 sends (checked against what it really sends
-// by the stand-in's own test): every field is 32-bit aligned, 960 bytes.
-struct WineNotifyRecord {
-    LONG window;
-    UINT id;
-    UINT flags;
-    UINT callbackMessage;
-    WCHAR tip[128];
-    DWORD state;
-    DWORD stateMask;
-    WCHAR info[256];
-    UINT timeoutOrVersion;
-    WCHAR infoTitle[64];
-    DWORD infoFlags;
-    GUID guidItem;
-    UINT iconWidth;
-    UINT iconHeight;
-    UINT iconPlanes;
-    UINT iconBpp;
-};
-static_assert(sizeof(WineNotifyRecord) == 960, "Wine's tray record is 960 bytes");
-
-static const wchar_t kTrayClass[] = L"Shell_TrayWnd";
 
 static CRITICAL_SECTION g_lockStorage;
 
@@ -46,43 +25,31 @@ static CRITICAL_SECTION *TrayLock()
 static std::vector<TrayCall> g_calls;
 static std::vector<std::pair<HWND, UINT>> g_icons;
 static int g_refusedAdds;
+static TrayMode g_mode;
 static HWND g_window;
 static HANDLE g_thread;
 static DWORD g_threadId;
 static HANDLE g_ready;
 
-static std::string ToAnsi(const WCHAR *text, size_t limit)
+static bool ReadRecord(const COPYDATASTRUCT *cds, TrayCall *call)
 {
-    size_t length = 0;
-    while (length < limit && text[length])
-        length++;
-    if (!length)
-        return std::string();
-    char buffer[512];
-    int n = WideCharToMultiByte(CP_ACP, 0, text, (int)length, buffer, sizeof buffer, NULL, NULL);
-    return std::string(buffer, n > 0 ? n : 0);
-}
-
-static bool ParseRecord(const COPYDATASTRUCT *cds, HWND sender, TrayCall *call)
-{
-    if (!cds->lpData || cds->cbData < sizeof(WineNotifyRecord))
+    if (!cds->lpData || cds->cbData != sizeof(TrayProbeRecord))
         return false;
-    const WineNotifyRecord *record = (const WineNotifyRecord *)cds->lpData;
-    call->action = (DWORD)cds->dwData;
+    const TrayProbeRecord *record = (const TrayProbeRecord *)cds->lpData;
+    call->action = record->action;
     call->tick = GetTickCount();
-    call->sender = sender;
-    call->window = (HWND)(LONG_PTR)record->window;
+    call->processId = record->processId;
+    call->size = record->size;
+    call->window = (HWND)(UINT_PTR)record->window;
     call->id = record->id;
     call->flags = record->flags;
     call->callbackMessage = record->callbackMessage;
-    call->tooltip = ToAnsi(record->tip, 128);
-    // The bits follow the record only when an icon could be read.
-    call->hasIcon = cds->cbData > sizeof(WineNotifyRecord) && record->iconWidth != 0;
-    if (call->hasIcon) {
-        call->iconWidth = record->iconWidth;
-        call->iconHeight = record->iconHeight;
-        call->iconBpp = record->iconBpp;
-    }
+    call->tooltip.assign(record->tip, strnlen(record->tip, sizeof record->tip));
+    call->hasIcon = record->icon != 0;
+    call->iconWidth = record->iconWidth;
+    call->iconHeight = record->iconHeight;
+    call->iconBpp = record->iconBpp;
+    call->answer = record->result;
     return true;
 }
 
@@ -113,48 +80,61 @@ static BOOL Answer(const TrayCall &call)
     return FALSE;
 }
 
-static LRESULT CALLBACK TrayProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+// A call is recorded once its answer is known: at once as a stand-in, after
+// the real shell's answer when passing calls on.
+static LRESULT OnReport(const COPYDATASTRUCT *cds)
 {
-    if (message == WM_COPYDATA) {
-        TrayCall call;
-        if (!ParseRecord((const COPYDATASTRUCT *)lParam, (HWND)wParam, &call))
-            return FALSE;
-        EnterCriticalSection(TrayLock());
+    TrayCall call;
+    if (!ReadRecord(cds, &call))
+        return FALSE;
+    LRESULT reply = TRUE;
+    EnterCriticalSection(TrayLock());
+    if (cds->dwData == TRAY_PROBE_CALL && g_mode == TrayMode::PassOn) {
+        reply = TRAY_PROBE_PASS_ON;
+    } else if (cds->dwData == TRAY_PROBE_CALL) {
         call.answer = Answer(call);
+        reply = call.answer;
         g_calls.push_back(call);
-        LeaveCriticalSection(TrayLock());
-        return call.answer;
+    } else if (cds->dwData == TRAY_PROBE_RESULT) {
+        g_calls.push_back(call);
     }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
+    LeaveCriticalSection(TrayLock());
+    return reply;
 }
 
-static DWORD WINAPI TrayThread(LPVOID)
+static LRESULT CALLBACK ProbeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    WNDCLASSW wc;
+    if (message == WM_COPYDATA)
+        return OnReport((const COPYDATASTRUCT *)lParam);
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+static DWORD WINAPI ProbeThread(LPVOID)
+{
+    WNDCLASSA wc;
     ZeroMemory(&wc, sizeof wc);
-    wc.lpfnWndProc = TrayProc;
+    wc.lpfnWndProc = ProbeProc;
     wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = kTrayClass;
-    RegisterClassW(&wc);
-    // Topmost and newest: ahead of the real tray in the order FindWindow walks.
-    g_window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kTrayClass, L"", WS_POPUP, 0, 0, 1, 1, NULL,
-                               NULL, wc.hInstance, NULL);
+    wc.lpszClassName = TRAY_PROBE_CLASS;
+    RegisterClassA(&wc);
+    g_window = CreateWindowExA(WS_EX_TOOLWINDOW, TRAY_PROBE_CLASS, "", WS_POPUP, 0, 0, 1, 1, NULL, NULL,
+                               wc.hInstance, NULL);
     MSG msg;
-    PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE);   // the queue exists before we say ready
+    PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);   // the queue exists before we say ready
     SetEvent(g_ready);
-    while (GetMessageW(&msg, NULL, 0, 0) > 0)
-        DispatchMessageW(&msg);
+    while (GetMessageA(&msg, NULL, 0, 0) > 0)
+        DispatchMessageA(&msg);
     DestroyWindow(g_window);
     g_window = NULL;
-    UnregisterClassW(kTrayClass, wc.hInstance);
+    UnregisterClassA(TRAY_PROBE_CLASS, wc.hInstance);
     return 0;
 }
 
-bool StartShellTray()
+bool StartShellTray(TrayMode mode)
 {
     if (!g_thread) {
         g_ready = CreateEventA(NULL, TRUE, FALSE, NULL);
-        g_thread = CreateThread(NULL, 0, TrayThread, NULL, 0, &g_threadId);
+        g_thread = CreateThread(NULL, 0, ProbeThread, NULL, 0, &g_threadId);
         WaitForSingleObject(g_ready, 5000);
         CloseHandle(g_ready);
     }
@@ -162,8 +142,9 @@ bool StartShellTray()
     g_calls.clear();
     g_icons.clear();
     g_refusedAdds = 0;
+    g_mode = mode;
     LeaveCriticalSection(TrayLock());
-    return g_window && FindWindowW(kTrayClass, NULL) == g_window;
+    return g_window && FindWindowA(TRAY_PROBE_CLASS, NULL) == g_window;
 }
 
 void StopShellTray()
@@ -176,7 +157,26 @@ void StopShellTray()
     g_thread = NULL;
 }
 
-HWND ShellTrayWindow() { return g_window; }
+bool TrayHookWanted() { return g_window != NULL; }
+
+std::string TrayHookDll() { return BuildDir() + "trayhook.dll"; }
+
+bool ResumeWithTrayHook(const PROCESS_INFORMATION &process, std::string *error)
+{
+    char name[64];
+    wsprintfA(name, TRAY_HOOK_READY_FORMAT, process.dwProcessId);
+    HANDLE ready = CreateEventA(NULL, TRUE, FALSE, name);
+    bool loaded = ready && LoadBeforeEntry(process.hProcess, TrayHookDll(), error);
+    ResumeThread(process.hThread);
+    HANDLE either[] = { ready, process.hProcess };
+    bool hooked = loaded && WaitForMultipleObjects(2, either, FALSE, 10000) != WAIT_TIMEOUT &&
+                  WaitForSingleObject(ready, 0) == WAIT_OBJECT_0;
+    if (loaded && !hooked)
+        *error = "the hook did not take Shell_NotifyIconA's place";
+    if (ready)
+        CloseHandle(ready);
+    return hooked;
+}
 
 std::vector<TrayCall> TrayCalls()
 {
@@ -245,7 +245,7 @@ void ShellTrayTest::SetUp()
 {
     AgentTest::SetUp();
     InstallCorvex();
-    ASSERT_TRUE(StartShellTray()) << "the stand-in tray is not the one FindWindow finds";
+    ASSERT_TRUE(StartShellTray()) << "the tray probe is not the window FindWindow finds";
 }
 
 void ShellTrayTest::TearDown()

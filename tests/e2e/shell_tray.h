@@ -1,10 +1,10 @@
-// A stand-in notification area. Wine's Shell_NotifyIcon finds the first
-// top-level window of class "Shell_TrayWnd" and sends it WM_COPYDATA (dwData:
-// the NIM_ action, wParam: the caller's window) with a record of its own: the
-// icon's window, identifier, flags, callback message and UTF-16 tooltip, then
-// the icon's size and depth, then its mask and colour bits when one was passed.
-// While the stand-in runs it is found before the real tray, so every call the
-// agent makes lands here, is recorded, and is answered as the test wants.
+// The tray as the tests see it. A hook DLL, loaded into traymark.exe before
+// its entry point runs, takes the place of Shell_NotifyIconA in its import
+// table and reports every call to the probe window here, in a record of our
+// own layout (tests/trayhook/tray_probe.h), so nothing depends on how one
+// Windows or Wine release talks to its shell. As a stand-in shell, the probe
+// records each call and answers it as the test wants; passing calls on, it
+// lets the real shell answer and records that answer.
 #ifndef TRAYMARK_E2E_SHELL_TRAY_H
 #define TRAYMARK_E2E_SHELL_TRAY_H
 
@@ -14,26 +14,37 @@ namespace driver {
 
 struct TrayCall {
     DWORD action = 0;              // NIM_ADD, NIM_MODIFY, NIM_DELETE, ...
-    HWND sender = NULL;            // the window named in WM_COPYDATA's wParam
+    DWORD processId = 0;           // the caller
+    DWORD size = 0;                // the record's cbSize
     HWND window = NULL;            // the record's window
     UINT id = 0;
     UINT flags = 0;
     UINT callbackMessage = 0;
-    std::string tooltip;           // converted to the ANSI code page
-    bool hasIcon = false;          // icon bits came with the record
-    UINT iconWidth = 0;
+    std::string tooltip;
+    bool hasIcon = false;          // an icon was passed
+    UINT iconWidth = 0;            // its picture, as the caller's process reads it
     UINT iconHeight = 0;
     UINT iconBpp = 0;
-    BOOL answer = FALSE;           // what the stand-in replied
+    BOOL answer = FALSE;           // what the stand-in or the real shell replied
     DWORD tick = 0;                // GetTickCount() on arrival
 };
 
-// Creates the stand-in in a thread of its own; true once FindWindowW finds it
-// ahead of the real tray. Every icon is forgotten and every refusal dropped.
-bool StartShellTray();
-// Destroys it, so Shell_NotifyIcon reaches the real tray again.
+enum class TrayMode {
+    StandIn,                       // the probe decides every answer
+    PassOn,                        // the real shell does; the probe records its answers
+};
+
+// Creates the probe in a thread of its own; true once FindWindow finds it.
+// Every icon is forgotten and every refusal dropped. While it is up,
+// StartTraymark starts traymark.exe with the hook.
+bool StartShellTray(TrayMode mode = TrayMode::StandIn);
+// Destroys it: hooked programs call the real shell directly again.
 void StopShellTray();
-HWND ShellTrayWindow();
+bool TrayHookWanted();
+// For a traymark.exe created suspended: loads the hook into it, resumes it
+// and waits until the hook has taken the import's place.
+bool ResumeWithTrayHook(const PROCESS_INFORMATION &process, std::string *error);
+std::string TrayHookDll();         // BuildDir() + "trayhook.dll"
 
 std::vector<TrayCall> TrayCalls();
 void ClearTrayCalls();

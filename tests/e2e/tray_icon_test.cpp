@@ -1,8 +1,10 @@
-// The tray icon of the real traymark.exe, watched from the shell's side: the
-// stand-in tray records every Shell_NotifyIcon call the agent makes and
-// answers it; the real tray is asked whether it knows the icon.
+// The tray icon of the real traymark.exe, watched through its own
+// Shell_NotifyIconA calls: the stand-in tray records every call the agent
+// makes and answers it; the real tray answers them in the last test, and is
+// asked whether it knows the icon.
 #include "tests/e2e/driver.h"
 #include "tests/e2e/shell_tray.h"
+#include "tests/trayhook/tray_probe.h"
 
 #include <shellapi.h>
 
@@ -19,6 +21,7 @@ namespace {
 const UINT kIconId = 1006;
 const UINT kCallbackMessage = 0x8064;                       // WM_APP + 100
 const UINT kRecordFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP; // 7, for every action
+const DWORD kRecordSize = 88;                               // the oldest form, for every shell
 const char kTooltip[] = "Corvex Traymark";
 const DWORD kRetryPeriodMs = 2500;
 
@@ -35,20 +38,21 @@ std::string Describe(const std::vector<TrayCall> &calls)
     std::string text;
     for (const TrayCall &call : calls) {
         char line[256];
-        sprintf(line, "%s window %p id %u flags %u callback 0x%X tip \"%s\" icon %s %ux%u/%u -> %s\n",
-                TrayActionName(call.action), (void *)call.window, call.id, call.flags, call.callbackMessage,
-                call.tooltip.c_str(), call.hasIcon ? "yes" : "no", call.iconWidth, call.iconHeight, call.iconBpp,
-                call.answer ? "TRUE" : "FALSE");
+        sprintf(line, "%s size %lu window %p id %u flags %u callback 0x%X tip \"%s\" icon %s %ux%u/%u -> %s\n",
+                TrayActionName(call.action), (unsigned long)call.size, (void *)call.window, call.id, call.flags,
+                call.callbackMessage, call.tooltip.c_str(), call.hasIcon ? "yes" : "no", call.iconWidth,
+                call.iconHeight, call.iconBpp, call.answer ? "TRUE" : "FALSE");
         text += line;
     }
     return text;
 }
 
 // What every record of the agent carries, whatever the action.
-void ExpectAgentRecord(const TrayCall &call, HWND agent)
+void ExpectAgentRecord(const TrayCall &call, HWND agent, DWORD pid)
 {
+    EXPECT_EQ(pid, call.processId);
+    EXPECT_EQ(kRecordSize, call.size);
     EXPECT_EQ(agent, call.window);
-    EXPECT_EQ(agent, call.sender);
     EXPECT_EQ(kIconId, call.id);
     EXPECT_EQ(kRecordFlags, call.flags);
     EXPECT_EQ(kCallbackMessage, call.callbackMessage);
@@ -62,18 +66,18 @@ void ExpectSmallIcon(const TrayCall &call)
     EXPECT_EQ(16u, call.iconHeight);
 }
 
-void ExpectAdd(const TrayCall &call, HWND agent)
+void ExpectAdd(const TrayCall &call, HWND agent, DWORD pid)
 {
     EXPECT_EQ((DWORD)NIM_ADD, call.action);
-    ExpectAgentRecord(call, agent);
+    ExpectAgentRecord(call, agent, pid);
     ExpectSmallIcon(call);
     EXPECT_EQ("", call.tooltip);
 }
 
-void ExpectRefresh(const TrayCall &call, HWND agent)
+void ExpectRefresh(const TrayCall &call, HWND agent, DWORD pid)
 {
     EXPECT_EQ((DWORD)NIM_MODIFY, call.action);
-    ExpectAgentRecord(call, agent);
+    ExpectAgentRecord(call, agent, pid);
     ExpectSmallIcon(call);
     EXPECT_EQ(kTooltip, call.tooltip);
 }
@@ -96,14 +100,30 @@ protected:
 
 class ShellTrayStandInTest : public ::testing::Test {
 protected:
-    void TearDown() override { StopShellTray(); }
+    void TearDown() override
+    {
+        if (hook)
+            FreeLibrary(hook);
+        StopShellTray();
+    }
+    HMODULE hook = NULL;
 };
 
+// The hook, loaded into this program, reports our own calls, whose fields we
+// know: the record is read right, answered as a shell would answer it or
+// passed on to the real one, and unloading the hook gives the import back.
 TEST_F(ShellTrayStandInTest, RecordsAndAnswersWhatShellNotifyIconSends)
 {
-    // Our own calls, with known fields, prove the record is read right.
     ASSERT_TRUE(StartShellTray());
-    HWND standIn = ShellTrayWindow();
+    HWND probe = FindWindowA(TRAY_PROBE_CLASS, NULL);
+    char readyName[64];
+    sprintf(readyName, TRAY_HOOK_READY_FORMAT, GetCurrentProcessId());
+    HANDLE ready = CreateEventA(NULL, TRUE, FALSE, readyName);
+    hook = LoadLibraryA(TrayHookDll().c_str());
+    ASSERT_NE((HMODULE)NULL, hook) << TrayHookDll();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, 0)) << "the hook did not take the import's place";
+    CloseHandle(ready);
+
     HWND owner = CreateWindowA("STATIC", "owner", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
     BYTE andBits[32], xorBits[32];
     memset(andBits, 0x0F, sizeof andBits);
@@ -133,8 +153,9 @@ TEST_F(ShellTrayStandInTest, RecordsAndAnswersWhatShellNotifyIconSends)
     std::vector<TrayCall> calls = TrayCalls();
     ASSERT_EQ(6u, calls.size()) << Describe(calls);
     EXPECT_EQ(std::vector<DWORD>({NIM_ADD, NIM_ADD, NIM_MODIFY, NIM_DELETE, NIM_MODIFY, NIM_ADD}), Actions(calls));
+    EXPECT_EQ(GetCurrentProcessId(), calls[0].processId);
+    EXPECT_EQ(88u, calls[0].size);
     EXPECT_EQ(owner, calls[0].window);
-    EXPECT_EQ(owner, calls[0].sender);
     EXPECT_EQ(77u, calls[0].id);
     EXPECT_EQ((UINT)(NIF_MESSAGE | NIF_ICON | NIF_TIP), calls[0].flags);
     EXPECT_EQ(0x1234u, calls[0].callbackMessage);
@@ -145,13 +166,37 @@ TEST_F(ShellTrayStandInTest, RecordsAndAnswersWhatShellNotifyIconSends)
     EXPECT_EQ(1u, calls[0].iconBpp);
     EXPECT_EQ((UINT)NIF_TIP, calls[3].flags);
     EXPECT_FALSE(calls[3].hasIcon);
+    EXPECT_EQ(0u, calls[3].iconWidth);
+
+    // Passed on, the answers are the real shell's: it, too, refuses a second add.
+    ASSERT_TRUE(StartShellTray(TrayMode::PassOn));
+    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    record.hIcon = icon;
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_ADD, &record));
+    EXPECT_FALSE(Shell_NotifyIconA(NIM_ADD, &record));
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_DELETE, &record));
+    calls = TrayCalls();
+    ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_ADD, NIM_DELETE}), Actions(calls)) << Describe(calls);
+    EXPECT_EQ(std::vector<BOOL>({TRUE, FALSE, TRUE}),
+              std::vector<BOOL>({calls[0].answer, calls[1].answer, calls[2].answer}));
+    EXPECT_EQ(owner, calls[0].window);
+    EXPECT_EQ(16u, calls[0].iconWidth);
+    EXPECT_FALSE(TrayHoldsIcon(owner, 77));   // the stand-in's table stays out of it
+
+    // Unloaded, the hook reports nothing more; once stopped, no probe is found.
+    ASSERT_TRUE(StartShellTray());
+    FreeLibrary(hook);
+    hook = NULL;
+    record.uFlags = NIF_TIP;
+    record.hIcon = NULL;
+    EXPECT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &record));
+    EXPECT_EQ(0u, TrayCalls().size()) << Describe(TrayCalls());
 
     DestroyIcon(icon);
     DestroyWindow(owner);
-    // Once stopped, calls go to the real tray again.
     StopShellTray();
-    EXPECT_FALSE(IsWindow(standIn));
-    EXPECT_NE(standIn, FindWindowW(L"Shell_TrayWnd", NULL));
+    EXPECT_FALSE(IsWindow(probe));
+    EXPECT_EQ((HWND)NULL, FindWindowA(TRAY_PROBE_CLASS, NULL));
 }
 
 TEST_F(TrayIconTest, StartAddsIconWithEmptyTooltipThenSetsTooltip)
@@ -159,8 +204,8 @@ TEST_F(TrayIconTest, StartAddsIconWithEmptyTooltipThenSetsTooltip)
     ASSERT_TRUE(StartWithCalls());
     std::vector<TrayCall> calls = SettledTrayCalls(2);
     ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
-    ExpectAdd(calls[0], window);
-    ExpectRefresh(calls[1], window);
+    ExpectAdd(calls[0], window, pid);
+    ExpectRefresh(calls[1], window, pid);
     EXPECT_TRUE(calls[0].answer);
     EXPECT_TRUE(calls[1].answer);
     EXPECT_TRUE(TrayHoldsIcon(window, kIconId));
@@ -193,7 +238,7 @@ TEST_F(TrayIconTest, IconRemovedWhenAgentWindowIsDestroyed)
         // Once the process is gone no call can still be on its way.
         std::vector<TrayCall> calls = TrayCalls();
         ASSERT_EQ(std::vector<DWORD>({NIM_DELETE}), Actions(calls)) << Describe(calls);
-        ExpectAgentRecord(calls[0], window);
+        ExpectAgentRecord(calls[0], window, pid);
         EXPECT_FALSE(calls[0].hasIcon);
         EXPECT_TRUE(calls[0].answer);
         EXPECT_FALSE(TrayHoldsIcon(window, kIconId));
@@ -207,11 +252,11 @@ TEST_F(TrayIconTest, FailedAddIsRetriedOnceThenGivenItsTooltip)
     // The retry comes from a timer of a few seconds; wait well past two more periods.
     std::vector<TrayCall> calls = RetryCycleCalls();
     ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
-    ExpectAdd(calls[0], window);
+    ExpectAdd(calls[0], window, pid);
     EXPECT_FALSE(calls[0].answer);
-    ExpectAdd(calls[1], window);
+    ExpectAdd(calls[1], window, pid);
     EXPECT_TRUE(calls[1].answer);
-    ExpectRefresh(calls[2], window);
+    ExpectRefresh(calls[2], window, pid);
     EXPECT_TRUE(calls[2].answer);
     EXPECT_TRUE(TrayHoldsIcon(window, kIconId));
     printf("[   info   ] retry arrived %lu ms after the refused add\n",
@@ -225,9 +270,9 @@ TEST_F(TrayIconTest, FailedRetryLeavesIconAbsentUntilTaskbarCreated)
     std::vector<TrayCall> calls = RetryCycleCalls();
     // The retry's own failure is ignored: the modify follows and no timer again.
     ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
-    ExpectAdd(calls[0], window);
-    ExpectAdd(calls[1], window);
-    ExpectRefresh(calls[2], window);
+    ExpectAdd(calls[0], window, pid);
+    ExpectAdd(calls[1], window, pid);
+    ExpectRefresh(calls[2], window, pid);
     EXPECT_FALSE(calls[2].answer);
     EXPECT_FALSE(TrayHoldsIcon(window, kIconId));
 
@@ -238,9 +283,9 @@ TEST_F(TrayIconTest, FailedRetryLeavesIconAbsentUntilTaskbarCreated)
     calls = RetryCycleCalls();
     ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
     EXPECT_FALSE(calls[0].answer);
-    ExpectAdd(calls[1], window);
+    ExpectAdd(calls[1], window, pid);
     EXPECT_TRUE(calls[1].answer);
-    ExpectRefresh(calls[2], window);
+    ExpectRefresh(calls[2], window, pid);
     EXPECT_TRUE(TrayHoldsIcon(window, kIconId));
 }
 
@@ -256,9 +301,9 @@ TEST_F(TrayIconTest, TaskbarCreatedAddsIconAgain)
         PostMessageA(window, TaskbarCreatedMessage(), 0, 0);
         std::vector<TrayCall> calls = SettledTrayCalls(2);
         ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
-        ExpectAdd(calls[0], window);
+        ExpectAdd(calls[0], window, pid);
         EXPECT_TRUE(calls[0].answer);
-        ExpectRefresh(calls[1], window);
+        ExpectRefresh(calls[1], window, pid);
         EXPECT_TRUE(TrayHoldsIcon(window, kIconId));
     }
 }
@@ -280,7 +325,7 @@ TEST_F(TrayIconTest, ColourAndThemeChangesRefreshIconOnce)
         PostMessageA(window, change.message, 0, 0);
         std::vector<TrayCall> calls = SettledTrayCalls(1);
         ASSERT_EQ(std::vector<DWORD>({NIM_MODIFY}), Actions(calls)) << Describe(calls);
-        ExpectRefresh(calls[0], window);
+        ExpectRefresh(calls[0], window, pid);
         EXPECT_TRUE(calls[0].answer);
     }
 }
@@ -299,8 +344,8 @@ TEST_F(TrayIconTest, EveryWindowsVersionHandsTheShellASmallIcon)
         ASSERT_TRUE(StartWithCalls());
         std::vector<TrayCall> calls = SettledTrayCalls(2);
         ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
-        ExpectAdd(calls[0], window);
-        ExpectRefresh(calls[1], window);
+        ExpectAdd(calls[0], window, pid);
+        ExpectRefresh(calls[1], window, pid);
         EXPECT_TRUE(WaitForExit(StartTraymark("/remove"), 10000));
         EXPECT_TRUE(WaitForExit(agent, 10000));
     }
@@ -317,19 +362,38 @@ protected:
         DWORD trayPid = 0;
         GetWindowThreadProcessId(tray, &trayPid);
         ASSERT_TRUE(tray && trayPid != GetCurrentProcessId()) << "no real tray to ask";
+        ASSERT_TRUE(StartShellTray(TrayMode::PassOn));
+    }
+    void TearDown() override
+    {
+        AgentTest::TearDown();
+        StopShellTray();
     }
 };
 
-// Wine's tray also drops the icons of a window that is gone, so the last
-// check only shows that nothing is left behind; the removal itself is
-// watched by the stand-in tray above.
+// The real shell answers the agent's own calls: it takes the icon, knows it
+// only under its identifier, and gives it up on the agent's delete. Wine's
+// tray also drops the icons of a window that is gone, so it is the delete's
+// answer that shows the agent removed its icon itself.
 TEST_F(RealTrayTest, ShellHoldsIconOnlyWhileAgentRuns)
 {
     ASSERT_TRUE(Start());
-    EXPECT_TRUE(WaitUntil([&] { return RealTrayKnows(window, kIconId); }));
+    std::vector<TrayCall> calls = SettledTrayCalls(2);
+    ASSERT_EQ(std::vector<DWORD>({NIM_ADD, NIM_MODIFY}), Actions(calls)) << Describe(calls);
+    ExpectAdd(calls[0], window, pid);
+    EXPECT_TRUE(calls[0].answer);
+    ExpectRefresh(calls[1], window, pid);
+    EXPECT_TRUE(calls[1].answer);
+    EXPECT_TRUE(RealTrayKnows(window, kIconId));
     EXPECT_FALSE(RealTrayKnows(window, kIconId + 1));
+
+    ClearTrayCalls();
     EXPECT_TRUE(WaitForExit(StartTraymark("/remove"), 10000));
     ASSERT_TRUE(WaitForExit(agent, 10000));
+    calls = TrayCalls();
+    ASSERT_EQ(std::vector<DWORD>({NIM_DELETE}), Actions(calls)) << Describe(calls);
+    ExpectAgentRecord(calls[0], window, pid);
+    EXPECT_TRUE(calls[0].answer);
     EXPECT_FALSE(RealTrayKnows(window, kIconId));
 }
 

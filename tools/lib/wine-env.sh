@@ -16,7 +16,9 @@ start_display_if_needed() {
   fi
   local n
   for n in ${XVFB_DISPLAY:-$(seq 91 140)}; do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+    # A server in another mount namespace (a chroot) shows only by its abstract socket.
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ] &&
+       ! grep -q "@/tmp/.X11-unix/X$n\$" /proc/net/unix 2>/dev/null; then
       Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
       XVFB_PID=$!
       export DISPLAY=":$n"
