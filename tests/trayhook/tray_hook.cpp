@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "tests/import_table.h"
 #include "tests/trayhook/tray_probe.h"
 
 typedef BOOL(WINAPI *NotifyFunction)(DWORD, PNOTIFYICONDATAA);
@@ -14,38 +15,15 @@ typedef BOOL(WINAPI *NotifyFunction)(DWORD, PNOTIFYICONDATAA);
 static NotifyFunction g_shellNotify;
 static void **g_importSlot;
 
-// The slot the loader filled for `function` of `dll` in the module's import table.
+// The first slot the loader filled for `function` of `dll` in the module's import table.
 static void **FindImportSlot(HMODULE module, const char *dll, const char *function)
 {
-    BYTE *base = (BYTE *)module;
-    IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
-    IMAGE_DATA_DIRECTORY imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (!imports.VirtualAddress)
-        return NULL;
-    for (IMAGE_IMPORT_DESCRIPTOR *d = (IMAGE_IMPORT_DESCRIPTOR *)(base + imports.VirtualAddress); d->Name; d++) {
-        if (lstrcmpiA((const char *)(base + d->Name), dll) != 0 || !d->OriginalFirstThunk)
-            continue;
-        IMAGE_THUNK_DATA *names = (IMAGE_THUNK_DATA *)(base + d->OriginalFirstThunk);
-        IMAGE_THUNK_DATA *slots = (IMAGE_THUNK_DATA *)(base + d->FirstThunk);
-        for (; names->u1.AddressOfData; names++, slots++) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            IMAGE_IMPORT_BY_NAME *byName = (IMAGE_IMPORT_BY_NAME *)(base + names->u1.AddressOfData);
-            if (lstrcmpA((const char *)byName->Name, function) == 0)
-                return (void **)&slots->u1.Function;
-        }
-    }
-    return NULL;
-}
-
-static bool WriteSlot(void **slot, void *value)
-{
-    DWORD protection;
-    if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection))
-        return false;
-    *slot = value;
-    VirtualProtect(slot, sizeof *slot, protection, &protection);
-    return true;
+    void **first = NULL;
+    VisitImportSlots(module, dll, function, [&](void **slot) {
+        if (!first)
+            first = slot;
+    });
+    return first;
 }
 
 static void ReadIcon(HICON icon, TrayProbeRecord *record)
@@ -138,13 +116,13 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         if (!g_importSlot)
             return TRUE;   // nothing to take over: the starter sees no ready signal
         g_shellNotify = (NotifyFunction)*g_importSlot;
-        if (WriteSlot(g_importSlot, (void *)ReportedNotify))
+        if (WriteImportSlot(g_importSlot, (void *)ReportedNotify))
             SayReady();
         else
             g_importSlot = NULL;
     } else if (reason == DLL_PROCESS_DETACH && !reserved && g_importSlot) {
         // Unloaded while the program goes on: its calls reach the shell directly again.
-        WriteSlot(g_importSlot, (void *)g_shellNotify);
+        WriteImportSlot(g_importSlot, (void *)g_shellNotify);
     }
     return TRUE;
 }

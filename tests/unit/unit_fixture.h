@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/import_table.h"
+
 namespace unit {
 
 static const char kOpenCommandKey[] = "Corvex\\Shell\\Open\\Command";
@@ -213,33 +215,10 @@ private:
     static std::vector<void **> ImportSlots(const char *dll, const char *function)
     {
         std::vector<void **> slots;
-        BYTE *base = (BYTE *)GetModuleHandleA(NULL);
-        IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
-        IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-        if (!dir.VirtualAddress)
-            return slots;
-        for (IMAGE_IMPORT_DESCRIPTOR *d = (IMAGE_IMPORT_DESCRIPTOR *)(base + dir.VirtualAddress); d->Name; d++) {
-            if (lstrcmpiA((const char *)(base + d->Name), dll) != 0 || !d->OriginalFirstThunk)
-                continue;
-            IMAGE_THUNK_DATA *names = (IMAGE_THUNK_DATA *)(base + d->OriginalFirstThunk);
-            IMAGE_THUNK_DATA *addresses = (IMAGE_THUNK_DATA *)(base + d->FirstThunk);
-            for (; names->u1.AddressOfData; names++, addresses++) {
-                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                    continue;
-                IMAGE_IMPORT_BY_NAME *byName = (IMAGE_IMPORT_BY_NAME *)(base + names->u1.AddressOfData);
-                if (lstrcmpA((const char *)byName->Name, function) == 0)
-                    slots.push_back((void **)&addresses->u1.Function);
-            }
-        }
+        VisitImportSlots(GetModuleHandleA(NULL), dll, function, [&](void **slot) { slots.push_back(slot); });
         return slots;
     }
-    static void WriteSlot(void **slot, void *value)
-    {
-        DWORD old;
-        VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
-        *slot = value;
-        VirtualProtect(slot, sizeof *slot, old, &old);
-    }
+    static void WriteSlot(void **slot, void *value) { WriteImportSlot(slot, value); }
     std::vector<void **> slots_;
     void *original_;
 };
