@@ -1,0 +1,223 @@
+# A lane's Debian tree booted as a virtual machine, for hosts whose kernel runs
+# no 32-bit code (ia32 emulation off, some sandboxes, other CPUs): Wine's 32-bit
+# side cannot run there, not even in WoW64 mode. The tree (tools/lib/lane-root.sh)
+# becomes a disk image under build/vm/, booted by qemu-system-x86_64 with KVM
+# when /dev/kvm works and software emulation (TCG) otherwise. The source tree
+# reaches the guest over 9p; tools/lib/vm-init runs the job there and leaves
+# its exit status beside it.
+# Source it after setting $top; it touches nothing until its functions run.
+
+. "$top/tools/lib/lane-root.sh"
+
+VM_DIR="$top/build/vm"
+# One folder per run, so that two lanes can run at once.
+VM_JOB="$VM_DIR/job-$$"
+VM_PID=""
+VM_WANTED=0
+# A guest reaches its first process in a few seconds under KVM and in 15 to 30
+# under software emulation; one that is not up by these bounds never will be.
+VM_BOOT_BOUND_KVM=30
+VM_BOOT_BOUND_TCG=180
+# Some sandboxes offer a /dev/kvm that opens but never boots a stock kernel:
+# once seen, software emulation is used until this machine restarts.
+VM_KVM_FAILED="$VM_DIR/kvm-failed-$(cat /proc/sys/kernel/random/boot_id 2>/dev/null)"
+
+# vm_decide FORCE: sets VM_WANTED=1 when FORCE is 1 (--vm), or
+# TRAYMARK_VM=1, or this host cannot run 32-bit programs, and says why in one
+# line. Inside a lane (chroot or guest) it decides nothing.
+vm_decide() {
+  local why
+  VM_WANTED=0
+  [ -n "${TRAYMARK_IN_LANE:-}" ] && return 0
+  if [ "$1" = 1 ] || [ "${TRAYMARK_VM:-}" = 1 ]; then
+    VM_WANTED=1
+    echo "running Wine in a virtual machine, as asked"
+    return 0
+  fi
+  mkdir -p "$top/build"
+  why=$(python3 "$top/tools/lib/host32.py" "$top/build") && return 0
+  VM_WANTED=1
+  echo "this machine cannot run 32-bit programs ($why): running Wine in a virtual machine"
+}
+
+# KVM when this process can open /dev/kvm and it has not failed to boot a
+# guest; TRAYMARK_VM_ACCEL=tcg forces software emulation.
+vm_accel() {
+  if [ "${TRAYMARK_VM_ACCEL:-}" != tcg ] && [ -r /dev/kvm ] && [ -w /dev/kvm ] && [ ! -e "$VM_KVM_FAILED" ]; then
+    echo kvm
+  else
+    echo tcg
+  fi
+}
+
+# vm_image_build: the lane's tree and, from it, a raw ext4 image (sparse, 6 GiB;
+# about 2 GB in use), remade when the tree or the guest's first process changed.
+vm_image_build() {
+  local img="$VM_DIR/wine$LANE.img" want s=$SECONDS
+  lane_root_build || return 1
+  want="$LANE_PACKAGES $(sha256sum <"$top/tools/lib/vm-init" | cut -c1-16)"
+  [ -f "$img" ] && [ "$(cat "$img.ready" 2>/dev/null)" = "$want" ] && return 0
+  if lane_mounted; then
+    echo "something is still mounted under $LANE_ROOT; unmount it first" >&2
+    return 1
+  fi
+  echo "making the disk image of the Wine $LANE lane ($img)..."
+  mkdir -p "$VM_DIR" || return 1
+  rm -f "$img" "$img.ready" "$img.tmp"
+  install -m 755 "$top/tools/lib/vm-init" "$LANE_ROOT/traymark-init" || return 1
+  if ! mke2fs -q -t ext4 -F -E root_owner=0:0 -d "$LANE_ROOT" "$img.tmp" 6G >"$VM_DIR/mke2fs.log" 2>&1; then
+    cat "$VM_DIR/mke2fs.log" >&2
+    rm -f "$img.tmp"
+    echo "making the disk image from $LANE_ROOT failed" >&2
+    return 1
+  fi
+  mv "$img.tmp" "$img" && echo "$want" >"$img.ready"
+  echo "disk image made in $((SECONDS - s)) s"
+}
+
+# Ends the guest this shell started, and nothing else.
+vm_stop() {
+  if [ -n "$VM_PID" ] && kill -0 "$VM_PID" 2>/dev/null; then
+    kill "$VM_PID" 2>/dev/null
+    wait "$VM_PID" 2>/dev/null
+  fi
+  VM_PID=""
+}
+
+# vm_boot ACCEL BOUND: boots the image and waits for the job's status.
+# Returns 0 with the status written, 2 when the guest did not come up within
+# the boot bound, 3 when it came up but the job did not end within BOUND seconds,
+# 4 when the guest ended without a status.
+vm_boot() {
+  local accel=$1 bound=$2 kernel initrd start=$SECONDS net=() boot_bound=$VM_BOOT_BOUND_TCG
+  [ "$accel" = kvm ] && boot_bound=$VM_BOOT_BOUND_KVM
+  kernel=$(ls "$LANE_ROOT"/boot/vmlinuz-* 2>/dev/null | sort -V | tail -n 1)
+  initrd="$LANE_ROOT/boot/initrd.img-${kernel#*/boot/vmlinuz-}"
+  if [ ! -f "$kernel" ] || [ ! -f "$initrd" ]; then
+    echo "no kernel or initrd in $LANE_ROOT/boot" >&2
+    return 2
+  fi
+  # An outside display is reached through a forwarded port; nothing else is.
+  if [ -s "$VM_JOB/display" ]; then
+    net=(-nic "user,model=virtio-net-pci,restrict=on,guestfwd=tcp:10.0.2.100:6000-cmd:$VM_X_FORWARD")
+  fi
+  rm -f "$VM_JOB/booted" "$VM_JOB/status"
+  # The kernel's console goes to a log; the job's output to our own output.
+  qemu-system-x86_64 -accel "$accel" -m 4096 -smp "$(nproc)" -nodefaults -no-reboot \
+    -display none -monitor none \
+    -kernel "$kernel" -initrd "$initrd" \
+    -append "root=/dev/vda rw rootfstype=ext4 console=ttyS0 init=/traymark-init panic=5 quiet traymark.job=${VM_JOB#"$top"/}" \
+    -drive "file=$VM_DIR/wine$LANE.img,format=raw,if=virtio,snapshot=on" \
+    -virtfs "local,path=$top,mount_tag=share,security_model=none" \
+    -serial "file:$VM_JOB/console.log" -chardev stdio,id=job,signal=off -serial chardev:job \
+    "${net[@]}" </dev/null 2>"$VM_JOB/qemu.log" &
+  VM_PID=$!
+  while kill -0 "$VM_PID" 2>/dev/null && [ ! -f "$VM_JOB/status" ]; do
+    if [ ! -f "$VM_JOB/booted" ] && ((SECONDS - start > boot_bound)); then
+      vm_stop
+      return 2
+    fi
+    if ((SECONDS - start > bound)); then
+      vm_stop
+      return 3
+    fi
+    sleep 1
+  done
+  # The guest powers itself off once the status is written.
+  local i
+  for i in $(seq 1 30); do
+    kill -0 "$VM_PID" 2>/dev/null || break
+    sleep 1
+  done
+  vm_stop
+  [ -f "$VM_JOB/status" ] && return 0
+  [ -f "$VM_JOB/booted" ] || return 2
+  return 4
+}
+
+# vm_forward_display: lets the guest's programs use this shell's DISPLAY as
+# 10.0.2.100:0, each connection carried by a socat on this side, with the
+# display's cookie made good for any host name.
+vm_forward_display() {
+  local n host
+  n=${DISPLAY#*:}
+  n=${n%%.*}
+  host=${DISPLAY%%:*}
+  case "$host" in
+    ""|unix) VM_X_FORWARD="socat - UNIX-CONNECT:/tmp/.X11-unix/X$n" ;;
+    *) VM_X_FORWARD="socat - TCP:$host:$((6000 + n))" ;;
+  esac
+  echo "10.0.2.100:0" >"$VM_JOB/display"
+  xauth nlist "$DISPLAY" 2>/dev/null | head -n 1 | sed 's/^..../ffff/' >"$VM_JOB/xauth"
+}
+
+# vm_self FORCE BOUND OUTPUTS COMMAND...: for the commands other than the
+# tests, which all run in the Wine 8 lane. When a virtual machine is wanted
+# (vm_decide), installs, builds (with VM_BUILD_ARGS), runs COMMAND there and
+# exits with its status; otherwise returns and the caller goes on natively.
+vm_self() {
+  local force=$1 bound=$2 outputs=$3
+  shift 3
+  vm_decide "$force"
+  [ "$VM_WANTED" = 1 ] || return 0
+  "$top/tools/install-deps" --vm || exit 1
+  "$top/tools/build" ${VM_BUILD_ARGS:-} >/dev/null || exit 1
+  lane_root_init 8 || exit 1
+  vm_run "$bound" "$outputs" "$@"
+  exit $?
+}
+
+# vm_run BOUND OUTPUTS COMMAND...: runs COMMAND (a path relative to the source
+# tree, and its arguments) in the lane's guest, at most BOUND seconds once
+# booted, and copies back OUTPUTS (paths relative to the source tree, blank
+# separated). Returns the command's exit status, or 1 with the reason.
+vm_run() {
+  local bound=$1 outputs=$2 accel status s
+  shift 2
+  vm_image_build || return 1
+  rm -rf "$VM_JOB"
+  mkdir -p "$VM_JOB" || return 1
+  echo "$top" >"$VM_JOB/top"
+  printf '%s\n' $outputs >"$VM_JOB/outputs"
+  accel=$(vm_accel)
+  [ "${VM_SHOW_DISPLAY:-}" = 1 ] && vm_forward_display
+  {
+    echo "export TRAYMARK_IN_LANE=$LANE TRAYMARK_VM_ACCEL=$accel"
+    [ -n "${GTEST_FILTER:-}" ] && echo "export GTEST_FILTER=$(printf '%q' "$GTEST_FILTER")"
+    if [ -s "$VM_JOB/display" ]; then
+      echo "export DISPLAY=$(cat "$VM_JOB/display")"
+      [ -s "$VM_JOB/xauth" ] && echo "xauth -q nmerge $VM_JOB/xauth"
+    fi
+    printf '%q ' "$@"
+    echo
+  } >"$VM_JOB/run"
+  trap 'vm_stop' EXIT
+  trap 'exit 130' INT TERM
+  while :; do
+    echo "booting the Wine $LANE guest ($accel)..."
+    s=$SECONDS
+    vm_boot "$accel" "$bound"
+    status=$?
+    [ -f "$VM_JOB/booted" ] && echo "guest: up $(cat "$VM_JOB/booted") s after its kernel started; $((SECONDS - s)) s in the guest in all"
+    # A /dev/kvm that opens is not always one that boots a stock kernel.
+    if [ "$status" = 2 ] && [ "$accel" = kvm ]; then
+      echo "the guest did not come up under KVM within ${VM_BOOT_BOUND_KVM} s; using software emulation from now on"
+      touch "$VM_KVM_FAILED"
+      accel=tcg
+      sed -i "s/TRAYMARK_VM_ACCEL=kvm/TRAYMARK_VM_ACCEL=tcg/" "$VM_JOB/run"
+      continue
+    fi
+    break
+  done
+  trap - EXIT INT TERM
+  case "$status" in
+    0) status=$(cat "$VM_JOB/status")
+       rm -rf "$VM_JOB"
+       return "$status" ;;
+    2) echo "the guest did not boot within ${VM_BOOT_BOUND_TCG} s; its console:" >&2 ;;
+    3) echo "the guest did not finish within ${bound} s: stopped it" >&2 ;;
+    4) echo "the guest ended without an exit status; its console:" >&2 ;;
+  esac
+  [ "$status" != 3 ] && tail -n 30 "$VM_JOB/console.log" "$VM_JOB/qemu.log" >&2
+  return 1
+}
