@@ -41,11 +41,22 @@ void RemoteCloseAgent(void)
 {
     /* A stale record may by now name somebody else's window. */
     HWND agent = (HWND)(LONG_PTR)ReadAgentWindowHandle();
+    if (!IsAgentWindow(agent))
+        return;
+    /* An uninstaller deletes traymark.exe once we end: the agent must be gone
+       by then. Taken before the request, while the window still names it. */
+    DWORD processId = 0;
+    GetWindowThreadProcessId(agent, &processId);
+    HANDLE process = processId ? OpenProcess(SYNCHRONIZE, FALSE, processId) : NULL;
     /* An uninstaller waits on us: an agent that does not answer is given up on. */
+    DWORD start = GetTickCount();
     DWORD_PTR ignored;
-    if (IsAgentWindow(agent))
-        SendMessageTimeoutA(agent, WM_COMMAND, IDM_QUIT, 0, SMTO_ABORTIFHUNG, REMOTE_CLOSE_TIMEOUT,
-                            &ignored);
+    SendMessageTimeoutA(agent, WM_COMMAND, IDM_QUIT, 0, SMTO_ABORTIFHUNG, REMOTE_CLOSE_TIMEOUT, &ignored);
+    if (process) {
+        DWORD spent = GetTickCount() - start;
+        WaitForSingleObject(process, spent < REMOTE_CLOSE_TIMEOUT ? REMOTE_CLOSE_TIMEOUT - spent : 0);
+        CloseHandle(process);
+    }
 }
 
 void ClearInstanceMarker(void)

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #define INSTANCE_MARKER "Corvex Traymark Active"
-#define REMOTE_CLOSE_TIMEOUT 10000     /* ms a "/remove" waits for the running copy */
+#define REMOTE_CLOSE_TIMEOUT 10000     /* ms a "/remove" waits for the running copy to end */
 
 enum StartDecision {
     StartIgnore = 0,

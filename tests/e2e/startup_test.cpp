@@ -293,7 +293,8 @@ TEST_F(StartupTest, RemoveSendsOnlyToAnAgentWindow)
         WriteHandleRecord(c.target);
         HANDLE remover = StartTraymark("/remove");
         DWORD code = 99;
-        ASSERT_TRUE(WaitForExitPumping(remover, 10000, &code)) << "the /remove start did not end";
+        // Our process never ends: a remover that reached the look-alike waits out its 10 s.
+        ASSERT_TRUE(WaitForExitPumping(remover, 12000, &code)) << "the /remove start did not end";
         EXPECT_EQ(0u, code);
         EXPECT_TRUE(MarkerPresent()) << "a close request leaves the marker to the agent";
         if (c.receives) {
@@ -518,53 +519,64 @@ TEST_P(CloseUnattended, EndsAtOnceShowingNothing)
     const UnattendedClose &c = GetParam();
     CorvexSetup setup;
     setup.classicHelp = setup.wizardHelp = c.helpFile;
-    InstallCorvex(setup);
     StartHelpViewer();
-    ASSERT_TRUE(Start());
-    HWND up = NULL;
-    if (c.bringUp) {
-        up = c.bringUp(window, pid);
-        ASSERT_NE((HWND)NULL, up) << "nothing came up";
-    }
-    ClearHelpRequests();
+    // The remover and the agent end milliseconds apart: one round could miss
+    // the agent outliving the remover.
+    const int rounds = c.endSession ? 1 : 5;
+    std::string answeredList, endedList;
+    for (int round = 1; round <= rounds; round++) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        InstallCorvex(setup);
+        ASSERT_TRUE(Start());
+        HWND up = NULL;
+        if (c.bringUp) {
+            up = c.bringUp(window, pid);
+            ASSERT_NE((HWND)NULL, up) << "nothing came up";
+        }
+        ClearHelpRequests();
 
-    DWORD start = GetTickCount();
-    if (c.endSession) {
-        DWORD_PTR result;
-        EXPECT_TRUE(SendMessageTimeoutA(window, WM_ENDSESSION, 1, 0, SMTO_NORMAL, 10000, &result));
-    } else {
+        DWORD start = GetTickCount();
+        if (c.endSession) {
+            DWORD_PTR result;
+            EXPECT_TRUE(SendMessageTimeoutA(window, WM_ENDSESSION, 1, 0, SMTO_NORMAL, 10000, &result));
+        } else {
+            DWORD code = 99;
+            EXPECT_TRUE(WaitForExit(StartTraymark("/remove"), 10000, &code)) << "the /remove start did not end";
+            // An uninstaller deletes traymark.exe the moment the remover has ended.
+            EXPECT_FALSE(Running(agent)) << "the agent outlived the remover";
+            EXPECT_EQ(0u, code);
+        }
+        DWORD answered = GetTickCount() - start;
+
+        // A message box other than the one already up would wait for somebody.
+        bool newBox = false;
+        bool ended = WaitUntil([&] {
+            HWND box = FindProcessWindow(pid, "#32770", kMessageCaption);
+            newBox = newBox || (box && box != up && IsWindowVisible(box));
+            return !Running(agent);
+        }, 10000);
+        DWORD endedMs = GetTickCount() - start;
+        answeredList += (round > 1 ? "," : "") + std::to_string(answered);
+        endedList += (round > 1 ? "," : "") + std::to_string(endedMs);
+        RecordProperty(std::string(c.name) + "_answered_ms", answeredList);
+        RecordProperty(std::string(c.name) + "_ended_ms", endedList);
+        EXPECT_FALSE(newBox) << "a message box came up";
+        ASSERT_TRUE(ended) << "the agent still runs";
         DWORD code = 99;
-        EXPECT_TRUE(WaitForExit(StartTraymark("/remove"), 10000, &code)) << "the /remove start did not end";
+        GetExitCodeProcess(agent, &code);
         EXPECT_EQ(0u, code);
-    }
-    DWORD answered = GetTickCount() - start;
+        EXPECT_LE(answered, 3000u);
+        EXPECT_LE(endedMs, 5000u);
+        EXPECT_FALSE(MarkerPresent());
+        EXPECT_FALSE(RealTrayKnows(window, 1006));
 
-    // A message box other than the one already up would wait for somebody.
-    bool newBox = false;
-    bool ended = WaitUntil([&] {
-        HWND box = FindProcessWindow(pid, "#32770", kMessageCaption);
-        newBox = newBox || (box && box != up && IsWindowVisible(box));
-        return !Running(agent);
-    }, 10000);
-    DWORD endedMs = GetTickCount() - start;
-    RecordProperty(std::string(c.name) + "_answered_ms", (int)answered);
-    RecordProperty(std::string(c.name) + "_ended_ms", (int)endedMs);
-    EXPECT_FALSE(newBox) << "a message box came up";
-    ASSERT_TRUE(ended) << "the agent still runs";
-    DWORD code = 99;
-    GetExitCodeProcess(agent, &code);
-    EXPECT_EQ(0u, code);
-    EXPECT_LE(answered, 3000u);
-    EXPECT_LE(endedMs, 5000u);
-    EXPECT_FALSE(MarkerPresent());
-    EXPECT_FALSE(RealTrayKnows(window, 1006));
-
-    std::vector<HelpRequest> help = HelpRequests();
-    if (c.helpFile) {
-        ASSERT_EQ(1u, help.size());
-        EXPECT_EQ(ExpectedHelpRequest(HELP_QUIT, 0, "corvex.hlp"), HelpRequestText(help[0], window));
-    } else {
-        EXPECT_TRUE(help.empty()) << HelpRequestText(help[0]);
+        std::vector<HelpRequest> help = HelpRequests();
+        if (c.helpFile) {
+            ASSERT_EQ(1u, help.size());
+            EXPECT_EQ(ExpectedHelpRequest(HELP_QUIT, 0, "corvex.hlp"), HelpRequestText(help[0], window));
+        } else {
+            EXPECT_TRUE(help.empty()) << HelpRequestText(help[0]);
+        }
     }
 
     InstallCorvex(setup);
