@@ -53,6 +53,8 @@ def verdict(start_error, running_exe, probe_path, exit_code):
 
 
 def check(folder, image=None):
+    if folder:
+        os.makedirs(folder, exist_ok=True)
     fd, path = tempfile.mkstemp(prefix="host32-probe-", dir=folder)
     try:
         with os.fdopen(fd, "wb") as f:

@@ -91,11 +91,16 @@ lane_root_build() {
     echo "something is still mounted under $LANE_ROOT; unmount it first" >&2
     return 1
   fi
+  # debootstrap's second stage runs the tree's own amd64 programs.
+  if [ "$(uname -m)" != x86_64 ]; then
+    echo "the Wine $LANE lane's tree can only be built on an x86-64 machine, not $(uname -m)" >&2
+    return 1
+  fi
   rm -rf "$LANE_ROOT"
   mkdir -p "$top/build"
   mirror=$(host_debian_mirror)
   echo "building the Debian $LANE_SUITE tree of the Wine $LANE lane in $LANE_ROOT" \
-    "(five to ten minutes, about 2 GB; log in $LANE_LOG)..."
+    "(three to five minutes, about 2.3 GB; log in $LANE_LOG)..."
   if ! debootstrap --variant=minbase --arch=amd64 "$LANE_SUITE" "$LANE_ROOT" "$mirror" >"$LANE_LOG" 2>&1; then
     tail -n 20 "$LANE_LOG" >&2
     echo "debootstrap of $LANE_SUITE failed" >&2

@@ -34,7 +34,6 @@ vm_decide() {
     echo "running Wine in a virtual machine, as asked"
     return 0
   fi
-  mkdir -p "$top/build"
   why=$(python3 "$top/tools/lib/host32.py" "$top/build") && return 0
   VM_WANTED=1
   echo "this machine cannot run 32-bit programs ($why): running Wine in a virtual machine"
@@ -106,7 +105,7 @@ vm_boot() {
   qemu-system-x86_64 -accel "$accel" -m 4096 -smp "$(nproc)" -nodefaults -no-reboot \
     -display none -monitor none \
     -kernel "$kernel" -initrd "$initrd" \
-    -append "root=/dev/vda rw rootfstype=ext4 console=ttyS0 init=/traymark-init panic=5 quiet traymark.job=${VM_JOB#"$top"/}" \
+    -append "root=/dev/vda rw rootfstype=ext4 console=ttyS0 init=/traymark-init panic=5 quiet net.ifnames=0 traymark.job=${VM_JOB#"$top"/}" \
     -drive "file=$VM_DIR/wine$LANE.img,format=raw,if=virtio,snapshot=on" \
     -virtfs "local,path=$top,mount_tag=share,security_model=none" \
     -serial "file:$VM_JOB/console.log" -chardev stdio,id=job,signal=off -serial chardev:job \
