@@ -52,8 +52,9 @@ vm_accel() {
 # vm_image_build: the lane's tree and, from it, a raw ext4 image (sparse, 6 GiB;
 # about 2 GB in use), remade when the tree or the guest's first process changed.
 vm_image_build() {
-  local img="$VM_DIR/wine$LANE.img" want s=$SECONDS
+  local img="$VM_DIR/wine$LANE.img" want s
   lane_root_build || return 1
+  s=$SECONDS
   want="$LANE_PACKAGES $(sha256sum <"$top/tools/lib/vm-init" | cut -c1-16)"
   [ -f "$img" ] && [ "$(cat "$img.ready" 2>/dev/null)" = "$want" ] && return 0
   if lane_mounted; then
