@@ -168,8 +168,8 @@ vm_self() {
 }
 
 # vm_run BOUND OUTPUTS COMMAND...: runs COMMAND (a path relative to the source
-# tree, and its arguments) in the lane's guest, at most BOUND seconds once
-# booted, and copies back OUTPUTS (paths relative to the source tree, blank
+# tree, and its arguments) in the lane's guest, at most BOUND seconds from the
+# guest's start, and copies back OUTPUTS (paths relative to the source tree, blank
 # separated). Returns the command's exit status, or 1 with the reason.
 vm_run() {
   local bound=$1 outputs=$2 accel status s
@@ -186,7 +186,8 @@ vm_run() {
     [ -n "${GTEST_FILTER:-}" ] && echo "export GTEST_FILTER=$(printf '%q' "$GTEST_FILTER")"
     if [ -s "$VM_JOB/display" ]; then
       echo "export DISPLAY=$(cat "$VM_JOB/display")"
-      [ -s "$VM_JOB/xauth" ] && echo "xauth -q nmerge $VM_JOB/xauth"
+      # The guest sees this folder through its share.
+      [ -s "$VM_JOB/xauth" ] && echo "xauth -q nmerge /share/${VM_JOB#"$top"/}/xauth"
     fi
     printf '%q ' "$@"
     echo
