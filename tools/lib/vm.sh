@@ -99,7 +99,7 @@ vm_boot() {
   fi
   # An outside display is reached through a forwarded port; nothing else is.
   if [ -s "$VM_JOB/display" ]; then
-    net=(-nic "user,model=virtio-net-pci,restrict=on,guestfwd=tcp:10.0.2.100:6000-cmd:$VM_X_FORWARD")
+    net=(-nic "user,model=virtio-net-pci,restrict=on,guestfwd=tcp:10.0.2.100:$VM_X_PORT-cmd:$VM_X_FORWARD")
   fi
   rm -f "$VM_JOB/booted" "$VM_JOB/status"
   # The kernel's console goes to a log; the job's output to our own output.
@@ -135,19 +135,21 @@ vm_boot() {
   return 4
 }
 
-# vm_forward_display: lets the guest's programs use this shell's DISPLAY as
-# 10.0.2.100:0, each connection carried by a socat on this side, with the
+# vm_forward_display: lets the guest's programs use this shell's DISPLAY :N as
+# 10.0.2.100:N, each connection carried by a socat on this side, with the
 # display's cookie made good for any host name.
 vm_forward_display() {
   local n host
   n=${DISPLAY#*:}
   n=${n%%.*}
+  VM_X_PORT=$((6000 + n))
   host=${DISPLAY%%:*}
   case "$host" in
     ""|unix) VM_X_FORWARD="socat - UNIX-CONNECT:/tmp/.X11-unix/X$n" ;;
     *) VM_X_FORWARD="socat - TCP:$host:$((6000 + n))" ;;
   esac
-  echo "10.0.2.100:0" >"$VM_JOB/display"
+  # The same display number, so that the cookie's entry matches.
+  echo "10.0.2.100:$n" >"$VM_JOB/display"
   xauth nlist "$DISPLAY" 2>/dev/null | head -n 1 | sed 's/^..../ffff/' >"$VM_JOB/xauth"
 }
 
