@@ -250,25 +250,19 @@ std::string LaunchAfter(HWND window, UINT command)
     return lines.empty() ? "no launch" : lines[0];
 }
 
-// --- A dialog of our own that looks like the agent's window -------------------
+// --- A look-alike of the agent's window, in a process of its own ---------------
 
-int g_quitRequests;
-
-INT_PTR CALLBACK LookalikeProc(HWND, UINT message, WPARAM wParam, LPARAM)
+// A "/remove" or other start while a copy is marked: what it did, whether the
+// look-alike got the close request, whether the marker is still there. The
+// remover waits for the look-alike's end, so by its own end that is settled.
+std::string MarkedStartOutcome(const std::string &tail, HANDLE lookalike)
 {
-    g_quitRequests += message == WM_COMMAND && wParam == kIdmQuit;
-    return message == WM_INITDIALOG || message == WM_COMMAND;
-}
-
-HWND CreateLookalike() { return CreateTestDialog(kAgentCaption, LookalikeProc); }
-
-// A "/remove" or other start while a copy is marked: what it did, whether our
-// look-alike got the close request, whether the marker is still there.
-std::string MarkedStartOutcome(const std::string &tail)
-{
-    g_quitRequests = 0;
     std::string seen = StartOutcome(tail);
-    return seen + "; sent " + std::to_string(g_quitRequests) + (MarkerPresent() ? "; marker" : "; no marker");
+    DWORD code = 0;
+    std::string sent = Running(lookalike) ? "0"
+                       : GetExitCodeProcess(lookalike, &code) && code == kLookalikeGotQuit ? "1"
+                       : "? (look-alike ended with " + std::to_string(code) + ")";
+    return seen + "; sent " + sent + (MarkerPresent() ? "; marker" : "; no marker");
 }
 
 // --- Shell keys the sweep changes: copied aside, put back however it ends ----
@@ -357,18 +351,30 @@ TEST_F(AgentTest, BadStartValuesRunOrRefuseAsTheyRead)
 
 TEST_F(AgentTest, BadHandleRecordsReachOnlyTheWindowTheyName)
 {
-    HWND lookalike = CreateLookalike();
-    ASSERT_NE((HWND)NULL, lookalike);
     ASSERT_NE(0, GlobalAddAtomA(kMarkerName));
-    const std::string handle = DecimalHandle(lookalike);
-    const Value record = { "handle record", HKEY_CURRENT_USER, kCorvexKey, kHandleValue, 32, handle, ' ', true,
-                           "  " + handle + " \"x\"" };
-    Sweep(record, [](const Reading &r) {
-        return std::string("ended, exit 0; sent ") + (Effective(r) ? "1" : "0") + "; marker";
-    }, [](const Reading &) { return MarkedStartOutcome("/remove"); });
-    StoreRaw(record.root, record.key, record.name, REG_SZ, "\"" + handle + "\"");
-    Judge("handle record, quoted number", "ended, exit 0; sent 0; marker", MarkedStartOutcome("/remove"));
-    DestroyWindow(lookalike);
+    HANDLE lookalike = NULL;
+    HWND target = NULL;
+    // Every shape, then the number between quotes.
+    for (int shape = 0; shape <= kShapeCount; shape++) {
+        // One that got the close request has ended; the next case needs one that runs.
+        if (!lookalike || !Running(lookalike))
+            lookalike = StartLookalike(&target);
+        ASSERT_NE((HWND)NULL, target) << "the look-alike did not come up";
+        const std::string handle = DecimalHandle(target);
+        const Value record = { "handle record", HKEY_CURRENT_USER, kCorvexKey, kHandleValue, 32, handle, ' ',
+                               true, "  " + handle + " \"x\"" };
+        std::string label = record.label + ", quoted number";
+        bool reaches = false;
+        if (shape < kShapeCount) {
+            Store(record, (Shape)shape);
+            label = record.label + ", " + kShapeNames[shape];
+            reaches = Effective(CarefulRead(record));
+        } else {
+            StoreRaw(record.root, record.key, record.name, REG_SZ, "\"" + handle + "\"");
+        }
+        Judge(label, std::string("ended, exit 0; sent ") + (reaches ? "1" : "0") + "; marker",
+              MarkedStartOutcome("/remove", lookalike));
+    }
 }
 
 // --- Command-line tails --------------------------------------------------------
@@ -394,17 +400,21 @@ TEST_F(AgentTest, OddTailsFollowTheStartTable)
     // A copy marked as running (our marker, our look-alike of its window):
     // only the whole tail "/remove" or "/clear", in any case, acts. Corvex is
     // not looked at, so its absence brings up nothing.
-    HWND lookalike = CreateLookalike();
-    ASSERT_NE((HWND)NULL, lookalike);
-    StoreRaw(HKEY_CURRENT_USER, kCorvexKey, kHandleValue, REG_SZ, DecimalHandle(lookalike));
+    HANDLE lookalike = NULL;
+    HWND target = NULL;
     for (const Tail &t : tails) {
+        // One that got the close request has ended; the next tail needs one that runs.
+        if (!lookalike || !Running(lookalike)) {
+            lookalike = StartLookalike(&target);
+            ASSERT_NE((HWND)NULL, target) << "the look-alike did not come up";
+            StoreRaw(HKEY_CURRENT_USER, kCorvexKey, kHandleValue, REG_SZ, DecimalHandle(target));
+        }
         if (!MarkerPresent())
             ASSERT_NE(0, GlobalAddAtomA(kMarkerName));
         Judge(std::string("marked, ") + t.label,
               std::string("ended, exit 0; sent ") + (t.closes ? "1" : "0") + (t.clears ? "; no marker" : "; marker"),
-              MarkedStartOutcome(t.tail));
+              MarkedStartOutcome(t.tail, lookalike));
     }
-    DestroyWindow(lookalike);
     ClearMarkers();
 
     // No copy marked: every tail runs the agent, or refuses while Corvex is missing.

@@ -6,6 +6,8 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+
 namespace driver {
 
 const char kCorvexKey[] = "Software\\Velmora\\Corvex\\Corvex";
@@ -247,6 +249,40 @@ HANDLE StartTraymark(const char *tail)
     CloseHandle(pi.hThread);
     g_processes.push_back(pi.hProcess);
     return pi.hProcess;
+}
+
+HANDLE StartLookalike(HWND *window)
+{
+    *window = NULL;
+    std::string exe = BuildDir() + "lookalike.exe";
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessA(exe.c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+        ADD_FAILURE() << "cannot start " << exe << " error " << GetLastError();
+        return NULL;
+    }
+    CloseHandle(pi.hThread);
+    g_processes.push_back(pi.hProcess);
+    *window = WaitForProcessWindow(pi.dwProcessId, "#32770", kAgentCaption);
+    return pi.hProcess;
+}
+
+DWORD MeasureStartFloor()
+{
+    ATOM added = MarkerPresent() ? 0 : GlobalAddAtomA(kMarkerName);
+    DWORD took[3];
+    for (DWORD &ms : took) {
+        DWORD start = GetTickCount();
+        if (!WaitForExit(StartTraymark(""), 10000))
+            ADD_FAILURE() << "a plain start while a copy is marked did not end";
+        ms = GetTickCount() - start;
+    }
+    if (added)
+        GlobalDeleteAtom(added);
+    std::sort(took, took + 3);
+    return took[1];
 }
 
 bool WaitForExit(HANDLE process, DWORD timeoutMs, DWORD *exitCode)

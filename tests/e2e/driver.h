@@ -84,6 +84,14 @@ bool WaitForExit(HANDLE process, DWORD timeoutMs, DWORD *exitCode = NULL);
 // Terminates every process started here that still runs, and closes the handles.
 void StopAll();
 bool Running(HANDLE process);
+// A dialog of the agent window's class and caption in a process of its own; it
+// ends with kLookalikeGotQuit on IDM_QUIT, and by itself after a minute.
+// *window is NULL when it did not come up; StopAll ends it like the others.
+HANDLE StartLookalike(HWND *window);
+const DWORD kLookalikeGotQuit = 1;
+// What a start costs on this host now: the median of three starts that end at
+// once (plain, while a copy is marked), each from CreateProcess to its end.
+DWORD MeasureStartFloor();
 // StartTraymark, then WaitForAgentReady; NULL when the agent did not come up.
 HWND StartAgent(HANDLE *process, const char *tail = "");
 // IDM_QUIT as a second copy sends it; the process must end with 0.
