@@ -9,30 +9,33 @@ export WINEARCH=win32
 XVFB_PID=""
 
 # Starts an Xvfb when there is no display; remembers its pid for stop_display.
-# XVFB_DISPLAY=N asks for :N instead of the first free number.
+# XVFB_DISPLAY=N asks for :N instead of the first free number. A number that
+# another run takes between our look and our start is passed over.
 start_display_if_needed() {
   if [ -n "${DISPLAY:-}" ]; then
     return 0
   fi
-  local n
+  local n i
   for n in ${XVFB_DISPLAY:-$(seq 91 140)}; do
     # A server in another mount namespace (a chroot) shows only by its abstract socket.
     if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ] &&
        ! grep -q "@/tmp/.X11-unix/X$n\$" /proc/net/unix 2>/dev/null; then
       Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
       XVFB_PID=$!
-      export DISPLAY=":$n"
-      local i
       for i in $(seq 1 100); do
-        [ -e "/tmp/.X11-unix/X$n" ] && return 0
+        if [ -e "/tmp/.X11-unix/X$n" ]; then
+          export DISPLAY=":$n"
+          return 0
+        fi
         kill -0 "$XVFB_PID" 2>/dev/null || break
         sleep 0.1
       done
-      echo "Xvfb did not start on :$n" >&2
-      return 1
+      kill "$XVFB_PID" 2>/dev/null
+      wait "$XVFB_PID" 2>/dev/null
+      XVFB_PID=""
     fi
   done
-  echo "no free X display number" >&2
+  echo "no X display could be started" >&2
   return 1
 }
 
@@ -46,12 +49,18 @@ stop_display() {
 
 # make_prefix DIR: a fresh 32-bit prefix whose programs run in a 1024x768 virtual
 # desktop (bare Xvfb has no window manager, so focus would be unreliable) and
-# whose crashes fail instead of waiting on a dialog.
+# whose crashes fail instead of waiting on a dialog. With TRAYMARK_PREFIX_TEMPLATE
+# naming such a prefix, made earlier by this same Wine, it is a copy of that:
+# seconds instead of a wineboot's half minute (nearer a minute in a guest).
 make_prefix() {
   export WINEPREFIX="$1"
   stop_prefix
   rm -rf "$WINEPREFIX"
   mkdir -p "$(dirname "$WINEPREFIX")"
+  if [ -n "${TRAYMARK_PREFIX_TEMPLATE:-}" ] && [ -f "$TRAYMARK_PREFIX_TEMPLATE/system.reg" ]; then
+    cp -a "$TRAYMARK_PREFIX_TEMPLATE" "$WINEPREFIX"
+    return
+  fi
   wineboot -i >/dev/null 2>&1
   # Debian's Wine does not find its own fonts (Marlett, Tahoma) where fonts-wine
   # puts them; in the prefix's Fonts folder it does.
@@ -61,6 +70,7 @@ make_prefix() {
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  # The registry is on disk once the server has gone, so a copy is whole.
   wineserver -w
 }
 
@@ -69,4 +79,10 @@ stop_prefix() {
   if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
     wineserver -k >/dev/null 2>&1 || true
   fi
+}
+
+# The lane's time factor (tools/lib/time_floor.py), 1 until one is measured:
+# whole-run limits grow with it. scaled SECONDS prints SECONDS times the factor.
+scaled() {
+  awk -v s="$1" -v f="${TRAYMARK_TIME_FACTOR:-1}" 'BEGIN { x = s * (f < 1 ? 1 : f); print (x == int(x)) ? x : int(x) + 1 }'
 }
