@@ -8,6 +8,7 @@
 # Source it after setting $top; it touches nothing until its functions run.
 
 . "$top/tools/lib/lane-root.sh"
+. "$top/tools/lib/wine-env.sh"   # scaled: a bound stretched by the guest's time factor
 
 VM_DIR="$top/build/vm"
 # One folder per run, so that two lanes can run at once.
@@ -18,6 +19,9 @@ VM_WANTED=0
 # under software emulation; one that is not up by these bounds never will be.
 VM_BOOT_BOUND_KVM=30
 VM_BOOT_BOUND_TCG=180
+# Without address-space randomisation Wine's many program starts under
+# software emulation run about a tenth faster (measured).
+VM_KERNEL_OPTIONS=${VM_KERNEL_OPTIONS-norandmaps}
 # Some sandboxes offer a /dev/kvm that opens but never boots a stock kernel:
 # once seen, software emulation is used until this machine restarts.
 VM_KVM_FAILED="$VM_DIR/kvm-failed-$(cat /proc/sys/kernel/random/boot_id 2>/dev/null)"
@@ -50,12 +54,14 @@ vm_accel() {
 }
 
 # vm_image_build: the lane's tree and, from it, a raw ext4 image (sparse, 6 GiB;
-# about 2 GB in use), remade when the tree or the guest's first process changed.
+# about 2.6 GB in use) with a Wine prefix inside that each run copies (making
+# one takes 40 to 50 s under software emulation). Remade when the tree, the
+# guest's first process or the way a prefix is made changed.
 vm_image_build() {
   local img="$VM_DIR/wine$LANE.img" want s
   lane_root_build || return 1
   s=$SECONDS
-  want="$LANE_PACKAGES $(sha256sum <"$top/tools/lib/vm-init" | cut -c1-16)"
+  want="$LANE_PACKAGES $(cat "$top/tools/lib/vm-init" "$top/tools/lib/wine-env.sh" | sha256sum | cut -c1-16)"
   [ -f "$img" ] && [ "$(cat "$img.ready" 2>/dev/null)" = "$want" ] && return 0
   if lane_mounted; then
     echo "something is still mounted under $LANE_ROOT; unmount it first" >&2
@@ -71,8 +77,14 @@ vm_image_build() {
     echo "making the disk image from $LANE_ROOT failed" >&2
     return 1
   fi
+  echo "disk image made in $((SECONDS - s)) s; making its Wine prefix..."
+  s=$SECONDS
+  # The one boot that writes to the image; the guest removes its copy of our tree.
+  VM_IMAGE="$img.tmp" VM_WRITABLE=1 vm_job 900 "" bash -c \
+    '. tools/lib/wine-env.sh && start_display_if_needed && make_prefix "$VM_PREFIX_TEMPLATE"; s=$?; stop_display; exit $s' ||
+    { rm -f "$img.tmp"; echo "making the image's Wine prefix failed" >&2; return 1; }
   mv "$img.tmp" "$img" && echo "$want" >"$img.ready"
-  echo "disk image made in $((SECONDS - s)) s"
+  echo "Wine prefix made in the image in $((SECONDS - s)) s"
 }
 
 # Ends the guest this shell started, and nothing else.
@@ -89,7 +101,9 @@ vm_stop() {
 # the boot bound, 3 when it came up but the job did not end within BOUND seconds,
 # 4 when the guest ended without a status.
 vm_boot() {
-  local accel=$1 bound=$2 kernel initrd start=$SECONDS net=() boot_bound=$VM_BOOT_BOUND_TCG
+  local accel=$1 bound=$2 kernel initrd start=$SECONDS net=() boot_bound=$VM_BOOT_BOUND_TCG limit=$2 factor=""
+  local snapshot=on
+  [ -n "${VM_WRITABLE:-}" ] && snapshot=off
   [ "$accel" = kvm ] && boot_bound=$VM_BOOT_BOUND_KVM
   kernel=$(ls "$LANE_ROOT"/boot/vmlinuz-* 2>/dev/null | sort -V | tail -n 1)
   initrd="$LANE_ROOT/boot/initrd.img-${kernel#*/boot/vmlinuz-}"
@@ -101,13 +115,13 @@ vm_boot() {
   if [ -s "$VM_JOB/display" ]; then
     net=(-nic "user,model=virtio-net-pci,restrict=on,guestfwd=tcp:10.0.2.100:$VM_X_PORT-cmd:$VM_X_FORWARD")
   fi
-  rm -f "$VM_JOB/booted" "$VM_JOB/status"
+  rm -f "$VM_JOB/booted" "$VM_JOB/status" "$VM_JOB/factor"
   # The kernel's console goes to a log; the job's output to our own output.
   qemu-system-x86_64 -accel "$accel" -m 4096 -smp "$(nproc)" -nodefaults -no-reboot \
     -display none -monitor none \
     -kernel "$kernel" -initrd "$initrd" \
-    -append "root=/dev/vda rw rootfstype=ext4 console=ttyS0 init=/traymark-init panic=5 quiet net.ifnames=0 traymark.job=${VM_JOB#"$top"/}" \
-    -drive "file=$VM_DIR/wine$LANE.img,format=raw,if=virtio,snapshot=on" \
+    -append "root=/dev/vda rw rootfstype=ext4 console=ttyS0 init=/traymark-init panic=5 quiet net.ifnames=0 $VM_KERNEL_OPTIONS traymark.job=${VM_JOB#"$top"/}${VM_WRITABLE:+ traymark.writable=1}" \
+    -drive "file=${VM_IMAGE:-$VM_DIR/wine$LANE.img},format=raw,if=virtio,snapshot=$snapshot" \
     -virtfs "local,path=$top,mount_tag=share,security_model=none" \
     -serial "file:$VM_JOB/console.log" -chardev stdio,id=job,signal=off -serial chardev:job \
     "${net[@]}" </dev/null 2>"$VM_JOB/qemu.log" &
@@ -117,7 +131,13 @@ vm_boot() {
       vm_stop
       return 2
     fi
-    if ((SECONDS - start > bound)); then
+    # The guest's measured time factor stretches the bound, as its own limits.
+    if [ -z "$factor" ] && [ -s "$VM_JOB/factor" ]; then
+      factor=$(cat "$VM_JOB/factor")
+      limit=$(TRAYMARK_TIME_FACTOR=$factor scaled "$bound")
+      VM_LIMIT=$limit
+    fi
+    if ((SECONDS - start > limit)); then
       vm_stop
       return 3
     fi
@@ -171,12 +191,20 @@ vm_self() {
 
 # vm_run BOUND OUTPUTS COMMAND...: runs COMMAND (a path relative to the source
 # tree, and its arguments) in the lane's guest, at most BOUND seconds from the
-# guest's start, and copies back OUTPUTS (paths relative to the source tree, blank
+# guest's start (stretched by the time factor the guest measures, if it does),
+# and copies back OUTPUTS (paths relative to the source tree, blank
 # separated). Returns the command's exit status, or 1 with the reason.
 vm_run() {
+  vm_image_build || return 1
+  vm_job "$@"
+}
+
+# vm_job BOUND OUTPUTS COMMAND...: vm_run on an image already made
+# (VM_IMAGE, or the lane's), writable with VM_WRITABLE=1.
+vm_job() {
   local bound=$1 outputs=$2 accel status s
   shift 2
-  vm_image_build || return 1
+  VM_LIMIT=$bound
   rm -rf "$VM_JOB"
   mkdir -p "$VM_JOB" || return 1
   echo "$top" >"$VM_JOB/top"
@@ -218,7 +246,7 @@ vm_run() {
        rm -rf "$VM_JOB"
        return "$status" ;;
     2) echo "the guest did not boot within ${VM_BOOT_BOUND_TCG} s; its console:" >&2 ;;
-    3) echo "the guest did not finish within ${bound} s: stopped it" >&2 ;;
+    3) echo "the guest did not finish within ${VM_LIMIT} s: stopped it" >&2 ;;
     4) echo "the guest ended without an exit status; its console:" >&2 ;;
   esac
   [ "$status" != 3 ] && tail -n 30 "$VM_JOB/console.log" "$VM_JOB/qemu.log" >&2
