@@ -2,8 +2,9 @@
 """The virtual-machine lane's own logic: telling a host that runs 32-bit code
 from one that only pretends to, and carrying a guest's result out.
 
-`vm_lane_test.py` checks the detection; `vm_lane_test.py --boot` also boots the
-Wine 8 lane's guest (as root, its image built or made here) for each job.
+`vm_lane_test.py` checks the detection; `vm_lane_test.py --boot` also boots a
+lane's guest (as root, its image built or made here) for each job: Wine 8's,
+or the lane that TRAYMARK_BOOT_LANE names.
 """
 import os
 import subprocess
@@ -47,9 +48,10 @@ class Detection(unittest.TestCase):
 @unittest.skipUnless("--boot" in sys.argv, "boots a guest only with --boot")
 class GuestJob(unittest.TestCase):
     def run_in_guest(self, bound, job):
-        script = ('top=$1; . "$top/tools/lib/vm.sh"; lane_root_init 8 || exit 99; '
+        script = ('top=$1; . "$top/tools/lib/vm.sh"; lane_root_init "$4" || exit 99; '
                   'vm_run "$2" build/vm-test-out bash -c "$3"')
-        return subprocess.run(["bash", "-c", script, "vm-test", TOP, str(bound), job],
+        lane = os.environ.get("TRAYMARK_BOOT_LANE", "8")
+        return subprocess.run(["bash", "-c", script, "vm-test", TOP, str(bound), job, lane],
                               capture_output=True, text=True, timeout=bound + 600)
 
     def test_exit_status_and_outputs_come_back_and_a_hang_is_stopped(self):
