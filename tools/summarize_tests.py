@@ -51,7 +51,7 @@ def summarize(folder, runs):
         absent = [f"{run} shard {k} of {shards}" for k in range(1, shards + 1) if k not in files]
         if not files:
             absent = [run]
-        run_counts, run_figures, unreadable = [0, 0, 0], {}, []
+        run_counts, run_figures, unreadable, took = [0, 0, 0], {}, [], []
         for key in sorted(files, key=lambda k: k or 0):
             try:
                 root = ET.parse(files[key]).getroot()
@@ -59,12 +59,16 @@ def summarize(folder, runs):
                 unreadable.append(run if key is None else f"{run} shard {key} of {shards}")
                 continue
             run_counts = [a + b for a, b in zip(run_counts, counts(root))]
+            took.append(root.get("time"))
             for name, value in figures(root):
                 run_figures.setdefault(name, []).append(value)
         absent += unreadable
         run_counts[1] += len(absent)
         line = f"  {run}: {run_counts[0]} passed, {run_counts[1]} failed, {run_counts[2]} skipped"
-        if shards:
+        if shards and took and None not in took:
+            # How even the deal was: the slowest shard sets the run's time.
+            line += f" ({shards} shards: " + ", ".join(f"{float(t):.0f} s" for t in took) + ")"
+        elif shards:
             line += f" ({shards} shards)"
         if absent:
             line += "; no results from " + ", ".join(absent)
