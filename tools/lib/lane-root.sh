@@ -85,7 +85,7 @@ lane_chroot() {
 
 # lane_root_build: makes the tree unless it is ready. Leaves nothing mounted.
 lane_root_build() {
-  local mirror
+  local mirror s
   lane_ready && return 0
   if lane_mounted; then
     echo "something is still mounted under $LANE_ROOT; unmount it first" >&2
@@ -98,6 +98,7 @@ lane_root_build() {
   fi
   rm -rf "$LANE_ROOT"
   mkdir -p "$top/build"
+  s=$SECONDS
   mirror=$(host_debian_mirror)
   echo "building the Debian $LANE_SUITE tree of the Wine $LANE lane in $LANE_ROOT" \
     "(one to two minutes, about 1.7 GB; log in $LANE_LOG)..."
@@ -113,6 +114,7 @@ lane_root_build() {
     return 1
   fi
   echo "$LANE_PACKAGES" >"$LANE_READY"
+  echo "the $LANE_SUITE tree built in $((SECONDS - s)) s"
 }
 
 # lane_chroot_run COMMAND...: runs COMMAND in the tree with the system folders
