@@ -304,7 +304,12 @@ public:
 
 // --- Values read at start-up -------------------------------------------------
 
-TEST_F(AgentTest, BadStartValuesRunOrRefuseAsTheyRead)
+// One row per source of a start-up fact and one for odd values, so that the
+// sweep, a long one under emulation, spreads over the shards.
+class BadStartValues : public AgentTest, public ::testing::WithParamInterface<int> {};
+const char *const kStartValueRows[] = { "OpenCommand", "AppPaths", "MachineVersion", "UserVersion", "OddValues" };
+
+TEST_P(BadStartValues, RunOrRefuseAsTheyRead)
 {
     const std::string exe = InstallCorvex(), bare = kBareExe;
     ASSERT_TRUE(InstallBareCopy());
@@ -324,12 +329,15 @@ TEST_F(AgentTest, BadStartValuesRunOrRefuseAsTheyRead)
         { { "user version", HKEY_CURRENT_USER, kWinIniKey, "win32_version", 32, "8.1", 'x', false,
             "8.1 \"beta 2\"" }, HKEY_LOCAL_MACHINE, kWinIniKey },
     };
-    for (const Group &g : groups) {
+    const size_t row = GetParam();
+    if (row < sizeof groups / sizeof groups[0]) {
+        const Group &g = groups[row];
         UninstallCorvex();
         InstallCorvex();
         DeleteTree(g.otherRoot, g.otherKey);
         Sweep(g.v, [](const Reading &r) { return Effective(r) ? kRan : kRefused; },
               [](const Reading &) { return StartOutcome(""); });
+        return;
     }
     const struct { const char *label; HKEY root; const char *key, *name; std::string data; bool runs; } odd[] = {
         { "open command, quote never closed", HKEY_CLASSES_ROOT, kOpenCommandKey, "", "\"" + exe, true },
@@ -346,6 +354,9 @@ TEST_F(AgentTest, BadStartValuesRunOrRefuseAsTheyRead)
         Judge(c.label, c.runs ? kRan : kRefused, StartOutcome(""));
     }
 }
+INSTANTIATE_TEST_SUITE_P(Agent, BadStartValues,
+                         ::testing::Range(0, (int)(sizeof kStartValueRows / sizeof kStartValueRows[0])),
+                         [](const ::testing::TestParamInfo<int> &info) { return std::string(kStartValueRows[info.param]); });
 
 // --- The handle record, read by "/remove" while a copy is marked -------------
 
@@ -379,7 +390,10 @@ TEST_F(AgentTest, BadHandleRecordsReachOnlyTheWindowTheyName)
 
 // --- Command-line tails --------------------------------------------------------
 
-TEST_F(AgentTest, OddTailsFollowTheStartTable)
+// Marked and not marked as two rows, so that the shards can run them at once.
+class OddTails : public AgentTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(OddTails, FollowTheStartTable)
 {
     const struct Tail { const char *label; std::string tail; bool closes, clears; } tails[] = {
         { "/remove", "/remove", true, false },
@@ -400,22 +414,25 @@ TEST_F(AgentTest, OddTailsFollowTheStartTable)
     // A copy marked as running (our marker, our look-alike of its window):
     // only the whole tail "/remove" or "/clear", in any case, acts. Corvex is
     // not looked at, so its absence brings up nothing.
-    HANDLE lookalike = NULL;
-    HWND target = NULL;
-    for (const Tail &t : tails) {
-        // One that got the close request has ended; the next tail needs one that runs.
-        if (!lookalike || !Running(lookalike)) {
-            lookalike = StartLookalike(&target);
-            ASSERT_NE((HWND)NULL, target) << "the look-alike did not come up";
-            StoreRaw(HKEY_CURRENT_USER, kCorvexKey, kHandleValue, REG_SZ, DecimalHandle(target));
+    if (GetParam()) {
+        HANDLE lookalike = NULL;
+        HWND target = NULL;
+        for (const Tail &t : tails) {
+            // One that got the close request has ended; the next tail needs one that runs.
+            if (!lookalike || !Running(lookalike)) {
+                lookalike = StartLookalike(&target);
+                ASSERT_NE((HWND)NULL, target) << "the look-alike did not come up";
+                StoreRaw(HKEY_CURRENT_USER, kCorvexKey, kHandleValue, REG_SZ, DecimalHandle(target));
+            }
+            if (!MarkerPresent())
+                ASSERT_NE(0, GlobalAddAtomA(kMarkerName));
+            Judge(std::string("marked, ") + t.label,
+                  std::string("ended, exit 0; sent ") + (t.closes ? "1" : "0") + (t.clears ? "; no marker" : "; marker"),
+                  MarkedStartOutcome(t.tail, lookalike));
         }
-        if (!MarkerPresent())
-            ASSERT_NE(0, GlobalAddAtomA(kMarkerName));
-        Judge(std::string("marked, ") + t.label,
-              std::string("ended, exit 0; sent ") + (t.closes ? "1" : "0") + (t.clears ? "; no marker" : "; marker"),
-              MarkedStartOutcome(t.tail, lookalike));
+        ClearMarkers();
+        return;
     }
-    ClearMarkers();
 
     // No copy marked: every tail runs the agent, or refuses while Corvex is missing.
     InstallCorvex();
@@ -425,6 +442,10 @@ TEST_F(AgentTest, OddTailsFollowTheStartTable)
     for (int i : { 0, 3, 10, 13 })
         Judge(std::string("not marked, no Corvex, ") + tails[i].label, kRefused, StartOutcome(tails[i].tail));
 }
+INSTANTIATE_TEST_SUITE_P(Agent, OddTails, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                             return std::string(info.param ? "Marked" : "NotMarked");
+                         });
 
 // --- Values read when the menu opens: one agent per group ---------------------
 

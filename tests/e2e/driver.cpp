@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <algorithm>
 
@@ -283,6 +284,14 @@ DWORD MeasureStartFloor()
         GlobalDeleteAtom(added);
     std::sort(took, took + 3);
     return took[1];
+}
+
+DWORD ScaledMs(DWORD ms)
+{
+    char text[32];
+    DWORD n = GetEnvironmentVariableA("TRAYMARK_TIME_FACTOR", text, sizeof text);
+    double factor = n > 0 && n < sizeof text ? atof(text) : 1.0;
+    return factor > 1.0 ? (DWORD)(ms * factor) : ms;
 }
 
 bool WaitForExit(HANDLE process, DWORD timeoutMs, DWORD *exitCode)

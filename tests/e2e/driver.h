@@ -92,6 +92,10 @@ const DWORD kLookalikeGotQuit = 1;
 // What a start costs on this host now: the median of three starts that end at
 // once (plain, while a copy is marked), each from CreateProcess to its end.
 DWORD MeasureStartFloor();
+// A product's margin on this host: MS times the lane's measured time factor
+// (TRAYMARK_TIME_FACTOR; 1 when unset or below), for hosts where the agent's
+// own work is slower too, such as a software-emulated guest.
+DWORD ScaledMs(DWORD ms);
 // StartTraymark, then WaitForAgentReady; NULL when the agent did not come up.
 HWND StartAgent(HANDLE *process, const char *tail = "");
 // IDM_QUIT as a second copy sends it; the process must end with 0.
