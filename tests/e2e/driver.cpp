@@ -291,12 +291,15 @@ DWORD ScaledMs(DWORD ms)
     char text[32];
     DWORD n = GetEnvironmentVariableA("TRAYMARK_TIME_FACTOR", text, sizeof text);
     double factor = n > 0 && n < sizeof text ? atof(text) : 1.0;
-    return factor > 1.0 ? (DWORD)(ms * factor) : ms;
+    if (ms == INFINITE || factor <= 1.0)
+        return ms;
+    double scaled = ms * factor;
+    return scaled < INFINITE ? (DWORD)scaled : INFINITE - 1;
 }
 
 bool WaitForExit(HANDLE process, DWORD timeoutMs, DWORD *exitCode)
 {
-    if (!process || WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0)
+    if (!process || WaitForSingleObject(process, ScaledMs(timeoutMs)) != WAIT_OBJECT_0)
         return false;
     if (exitCode)
         GetExitCodeProcess(process, exitCode);
@@ -328,13 +331,13 @@ HWND StartAgent(HANDLE *process, const char *tail)
 bool SendCommand(HWND window, WPARAM id)
 {
     DWORD_PTR result;
-    return SendMessageTimeoutA(window, WM_COMMAND, id, 0, SMTO_NORMAL, 10000, &result) != 0;
+    return SendMessageTimeoutA(window, WM_COMMAND, id, 0, SMTO_NORMAL, ScaledMs(10000), &result) != 0;
 }
 
 bool Sync(HWND window)
 {
     DWORD_PTR result;
-    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result) != 0;
+    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, ScaledMs(10000), &result) != 0;
 }
 
 void QuitAgent(HANDLE process, HWND window)

@@ -92,9 +92,9 @@ const DWORD kLookalikeGotQuit = 1;
 // What a start costs on this host now: the median of three starts that end at
 // once (plain, while a copy is marked), each from CreateProcess to its end.
 DWORD MeasureStartFloor();
-// A product's margin on this host: MS times the lane's measured time factor
-// (TRAYMARK_TIME_FACTOR; 1 when unset or below), for hosts where the agent's
-// own work is slower too, such as a software-emulated guest.
+// A product's margin or a wait on this host: MS times the lane's measured time
+// factor (TRAYMARK_TIME_FACTOR; 1 when unset or below), for hosts where every
+// program is slower, such as a software-emulated or loaded guest.
 DWORD ScaledMs(DWORD ms);
 // StartTraymark, then WaitForAgentReady; NULL when the agent did not come up.
 HWND StartAgent(HANDLE *process, const char *tail = "");
@@ -122,9 +122,11 @@ std::string MessageBoxText(HWND box);
 // Presses a button the way a click would: WM_COMMAND BN_CLICKED to its dialog.
 void PressButton(HWND dialog, int id);
 bool IsVisible(HWND hwnd);
-// Waits until pred() holds or the time is up; returns pred().
+// Waits until pred() holds or the time is up; returns pred(). Every wait of
+// the driver is stretched by the lane's time factor (ScaledMs).
 template <typename Pred> bool WaitUntil(Pred pred, DWORD timeoutMs = 5000)
 {
+    timeoutMs = ScaledMs(timeoutMs);
     DWORD start = GetTickCount();
     while (!pred()) {
         if (GetTickCount() - start > timeoutMs)
@@ -137,6 +139,7 @@ template <typename Pred> bool WaitUntil(Pred pred, DWORD timeoutMs = 5000)
 // only receive what another process sends them while we pump.
 template <typename Pred> bool PumpUntil(Pred pred, DWORD timeoutMs = 10000)
 {
+    timeoutMs = ScaledMs(timeoutMs);
     for (DWORD start = GetTickCount();; Sleep(5)) {
         MSG msg;
         while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))

@@ -169,7 +169,7 @@ bool ResumeWithTrayHook(const PROCESS_INFORMATION &process, std::string *error)
     bool loaded = ready && LoadBeforeEntry(process.hProcess, TrayHookDll(), error);
     ResumeThread(process.hThread);
     HANDLE either[] = { ready, process.hProcess };
-    bool hooked = loaded && WaitForMultipleObjects(2, either, FALSE, 10000) != WAIT_TIMEOUT &&
+    bool hooked = loaded && WaitForMultipleObjects(2, either, FALSE, ScaledMs(10000)) != WAIT_TIMEOUT &&
                   WaitForSingleObject(ready, 0) == WAIT_OBJECT_0;
     if (loaded && !hooked)
         *error = "the hook did not take Shell_NotifyIconA's place";
