@@ -256,11 +256,16 @@ HANDLE StartLookalike(HWND *window)
 {
     *window = NULL;
     std::string exe = BuildDir() + "lookalike.exe";
+    // Its minute of life, stretched like every wait here: a slow host runs many
+    // cases against one look-alike.
+    std::string commandLine = "\"" + exe + "\" " + std::to_string(ScaledMs(60000));
+    std::vector<char> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(0);
     STARTUPINFOA si;
     ZeroMemory(&si, sizeof si);
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
-    if (!CreateProcessA(exe.c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+    if (!CreateProcessA(exe.c_str(), buffer.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
         ADD_FAILURE() << "cannot start " << exe << " error " << GetLastError();
         return NULL;
     }
