@@ -225,25 +225,32 @@ std::string ExpectedLaunch(const std::string &args)
 
 static std::vector<HANDLE> g_processes;
 
-HANDLE StartTraymark(const char *tail)
+// Starts "exe" args; a failure is reported and leaves *pi untouched.
+static bool Launch(const std::string &exe, const std::string &args, DWORD flags, PROCESS_INFORMATION *pi)
 {
-    std::string exe = TraymarkExe();
     std::string commandLine = "\"" + exe + "\"";
-    if (tail && *tail)
-        commandLine += std::string(" ") + tail;
+    if (!args.empty())
+        commandLine += " " + args;
     std::vector<char> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(0);
     STARTUPINFOA si;
     ZeroMemory(&si, sizeof si);
     si.cb = sizeof si;
+    if (!CreateProcessA(exe.c_str(), buffer.data(), NULL, NULL, FALSE, flags, NULL, NULL, &si, pi)) {
+        ADD_FAILURE() << "cannot start " << exe << " error " << GetLastError();
+        return false;
+    }
+    return true;
+}
+
+HANDLE StartTraymark(const char *tail)
+{
+    std::string exe = TraymarkExe();
     PROCESS_INFORMATION pi;
     // While the tray probe is up, every copy reports its tray calls to it.
     bool hooked = TrayHookWanted();
-    if (!CreateProcessA(exe.c_str(), buffer.data(), NULL, NULL, FALSE, hooked ? CREATE_SUSPENDED : 0, NULL, NULL,
-                        &si, &pi)) {
-        ADD_FAILURE() << "cannot start " << exe << " error " << GetLastError();
+    if (!Launch(exe, tail ? tail : "", hooked ? CREATE_SUSPENDED : 0, &pi))
         return NULL;
-    }
     std::string error;
     if (hooked && !ResumeWithTrayHook(pi, &error))
         ADD_FAILURE() << "no tray hook in " << exe << ": " << error;
@@ -255,20 +262,11 @@ HANDLE StartTraymark(const char *tail)
 HANDLE StartLookalike(HWND *window)
 {
     *window = NULL;
-    std::string exe = BuildDir() + "lookalike.exe";
+    PROCESS_INFORMATION pi;
     // Its minute of life, stretched like every wait here: a slow host runs many
     // cases against one look-alike.
-    std::string commandLine = "\"" + exe + "\" " + std::to_string(ScaledMs(60000));
-    std::vector<char> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back(0);
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof si);
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi;
-    if (!CreateProcessA(exe.c_str(), buffer.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
-        ADD_FAILURE() << "cannot start " << exe << " error " << GetLastError();
+    if (!Launch(BuildDir() + "lookalike.exe", std::to_string(ScaledMs(60000)), 0, &pi))
         return NULL;
-    }
     CloseHandle(pi.hThread);
     g_processes.push_back(pi.hProcess);
     *window = WaitForProcessWindow(pi.dwProcessId, "#32770", kAgentCaption);
