@@ -184,7 +184,8 @@ std::string StartOutcome(const std::string &tail)
     std::string seen;
     PumpUntil([&] {
         if (HWND box = VisibleBox(pid)) {
-            seen = MessageBoxText(box).compare(0, 20, "Corvex was not found") ? "other message" : "refused";
+            std::string text = MessageBoxText(box);
+            seen = text.compare(0, 20, "Corvex was not found") ? "other message \"" + text + "\"" : "refused";
             PressButton(box, IDOK);
         } else if (HWND agent = FindProcessWindow(pid, "#32770", kAgentCaption)) {
             seen = "ran";

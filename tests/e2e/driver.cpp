@@ -314,7 +314,7 @@ void StopAll()
     for (HANDLE p : g_processes) {
         if (WaitForSingleObject(p, 0) == WAIT_TIMEOUT) {
             TerminateProcess(p, 99);
-            WaitForSingleObject(p, 5000);
+            WaitForSingleObject(p, ScaledMs(5000));
         }
         CloseHandle(p);
     }
@@ -486,7 +486,7 @@ std::string WindowText(HWND hwnd)
     text[0] = 0;
     // WM_GETTEXT rather than GetWindowText: the latter does not read another
     // process's controls.
-    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, NULL);
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, ScaledMs(2000), NULL);
     return text;
 }
 
@@ -661,7 +661,7 @@ void StartHelpViewer()
     ClearHelpRequests();
     g_helpReady = CreateEventA(NULL, TRUE, FALSE, NULL);
     g_helpThread = CreateThread(NULL, 0, HelpViewerThread, NULL, 0, &g_helpThreadId);
-    WaitForSingleObject(g_helpReady, 5000);
+    WaitForSingleObject(g_helpReady, ScaledMs(5000));
     CloseHandle(g_helpReady);
 }
 
@@ -670,7 +670,7 @@ void StopHelpViewer()
     if (!g_helpThread)
         return;
     PostThreadMessageA(g_helpThreadId, WM_QUIT, 0, 0);
-    WaitForSingleObject(g_helpThread, 5000);
+    WaitForSingleObject(g_helpThread, ScaledMs(5000));
     CloseHandle(g_helpThread);
     g_helpThread = NULL;
 }

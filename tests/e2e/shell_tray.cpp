@@ -135,7 +135,7 @@ bool StartShellTray(TrayMode mode)
     if (!g_thread) {
         g_ready = CreateEventA(NULL, TRUE, FALSE, NULL);
         g_thread = CreateThread(NULL, 0, ProbeThread, NULL, 0, &g_threadId);
-        WaitForSingleObject(g_ready, 5000);
+        WaitForSingleObject(g_ready, ScaledMs(5000));
         CloseHandle(g_ready);
     }
     EnterCriticalSection(TrayLock());
@@ -152,7 +152,7 @@ void StopShellTray()
     if (!g_thread)
         return;
     PostThreadMessageA(g_threadId, WM_QUIT, 0, 0);
-    WaitForSingleObject(g_thread, 5000);
+    WaitForSingleObject(g_thread, ScaledMs(5000));
     CloseHandle(g_thread);
     g_thread = NULL;
 }
