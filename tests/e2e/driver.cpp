@@ -225,7 +225,7 @@ std::string ExpectedLaunch(const std::string &args)
 
 static std::vector<HANDLE> g_processes;
 
-// Starts "exe" args; a failure is reported and leaves *pi untouched.
+// Starts "exe" args; a failure is reported as the test's.
 static bool Launch(const std::string &exe, const std::string &args, DWORD flags, PROCESS_INFORMATION *pi)
 {
     std::string commandLine = "\"" + exe + "\"";
