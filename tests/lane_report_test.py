@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""What a lane reports: the summary of its runs (shards merged; a failure in any
-shard, or a run that left no results, fails the totals) and its time factor."""
+"""What a lane reports: the summary of what ctest ran (shards merged; a failure
+in any shard or check, or a run that left no results, fails the totals), its
+time factor, and whether its Wine is the lane's own."""
 import os
 import sys
 import tempfile
@@ -9,6 +10,7 @@ import unittest
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(TOP, "tools"))
 sys.path.insert(0, os.path.join(TOP, "tools", "lib"))
+import lane_wine  # noqa: E402
 import summarize_tests  # noqa: E402
 import time_floor  # noqa: E402
 
@@ -19,6 +21,17 @@ def results(passed=0, failed=0, skipped=0, figure=None):
     cases += ['<testcase name="s%d" result="skipped"><skipped/></testcase>' % i for i in range(skipped)]
     props = '<properties><property name="%s" value="%s"/></properties>' % figure if figure else ""
     return '<testsuites><testsuite name="S">%s%s</testsuite></testsuites>' % (props, "".join(cases))
+
+
+def ctest_report(**outcomes):
+    """ctest's JUnit report: name=status, or name=(status, skipped message)."""
+    cases = []
+    for name, outcome in outcomes.items():
+        status, skipped = outcome if isinstance(outcome, tuple) else (outcome, None)
+        inner = '<failure message="Failed"/>' if status == "fail" else ""
+        inner += '<skipped message="%s"/>' % skipped if skipped else ""
+        cases.append('<testcase name="%s" status="%s">%s</testcase>' % (name, status, inner))
+    return '<testsuite name="(empty)">%s</testsuite>' % "".join(cases)
 
 
 class Summary(unittest.TestCase):
@@ -39,15 +52,31 @@ class Summary(unittest.TestCase):
              "tests: 0 passed, 1 failed, 0 skipped; no results from e2e", False),
             ("nothing asked for", {"stale.xml": results(1, 1)}, [], "tests: 0 passed, 0 failed, 0 skipped", True),
         ]
-        for name, files, runs, total, ok in cases:
+        # With ctest's own report asked for, each other check counts as one test.
+        with_report = [
+            ("checks beside the runs", {"unit.xml": results(3), "ctest.xml": ctest_report(
+                unit="run", imports="run", lane_report=("notrun", "SKIP_RETURN_CODE=77"))}, ["unit"],
+             "tests: 4 passed, 0 failed, 1 skipped", True),
+            ("a failed check", {"unit.xml": results(3), "ctest.xml": ctest_report(unit="run", imports="fail")},
+             ["unit"], "tests: 3 passed, 1 failed, 0 skipped", False),
+            ("a check that could not start", {"ctest.xml": ctest_report(
+                imports=("notrun", "Unable to find executable"))}, [], "tests: 0 passed, 1 failed, 0 skipped", False),
+            ("a run ctest failed though its results passed", {"unit.xml": results(3), "ctest.xml": ctest_report(
+                unit="fail")}, ["unit"], "tests: 3 passed, 1 failed, 0 skipped", False),
+            ("no report from ctest", {"unit.xml": results(3)}, ["unit"],
+             "tests: 3 passed, 1 failed, 0 skipped; no results from ctest", False),
+        ]
+        for asked, (name, files, runs, total, ok) in [(False, c) for c in cases] + [(True, c) for c in with_report]:
             with self.subTest(name), tempfile.TemporaryDirectory() as folder:
                 for file, text in files.items():
                     with open(os.path.join(folder, file), "w") as f:
                         f.write(text)
-                lines, last, passed = summarize_tests.summarize(folder, runs)
+                report = os.path.join(folder, "ctest.xml") if asked else None
+                lines, last, passed = summarize_tests.summarize(folder, runs, report)
                 self.assertEqual(total, last)
                 self.assertEqual(ok, passed)
-                self.assertEqual(len(runs), sum(1 for line in lines if not line.startswith("    ")))
+                checks = set(summarize_tests.ctest_outcomes(report) or {}) - set(runs) if asked else set()
+                self.assertEqual(len(runs) + len(checks), sum(1 for line in lines if not line.startswith("    ")))
 
     def test_figures_of_the_shards_stay_apart_by_value(self):
         with tempfile.TemporaryDirectory() as folder:
@@ -72,6 +101,28 @@ class Factor(unittest.TestCase):
             with self.subTest(samples=samples):
                 self.assertEqual(floor, time_floor.floor_of(samples))
                 self.assertEqual(factor, time_floor.factor(floor, reference))
+
+
+class LaneWine(unittest.TestCase):
+    def test_a_lane_takes_only_its_own_wine_release(self):
+        cases = [
+            # lane, `wine --version`, taken
+            ("8", "wine-8.0 (Debian 8.0~repack-4)", True),
+            ("8", "wine-8.0.2 (Staging)", True),
+            ("10", "wine-10.0 (Debian 10.0~repack-6)", True),
+            ("10", "wine-10.0.1\n", True),
+            ("8", "wine-10.0 (Debian 10.0~repack-6)", False),  # a Debian 13 host's own Wine
+            ("10", "wine-8.0 (Debian 8.0~repack-4)", False),
+            ("8", "wine-8.21", False),
+            ("10", "wine-10.0-rc3", False),
+            ("8", "wine-80.0", False),
+            ("8", "bash: wine: command not found", False),
+        ]
+        for lane, reported, taken in cases:
+            with self.subTest(lane=lane, reported=reported):
+                ok, line = lane_wine.check(lane, reported)
+                self.assertEqual(taken, ok, line)
+                self.assertIn(reported.strip(), line)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """tools/release end to end, in a fresh clone of the last commit: unsigned
 (twice, for a byte-identical package), signed with a throwaway certificate made
-here, the refusals that must leave no package, and the checks of the exe."""
+here, the refusals that must leave no package, and the checks of the exe. It
+runs in the Wine 8 lane's tree, as tools/release does (.ci/run)."""
 import hashlib
 import os
 import shutil
@@ -14,6 +15,7 @@ import zipfile
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ZIP = "traymark-8.1-4319.zip"
+BUILDINFO = "traymark-8.1-4319.buildinfo"
 results = []
 
 
@@ -69,8 +71,8 @@ def test(work):
     if rc != 0:
         return 1
     check("unsigned release says so", "NOT signed" in out, out)
-    check("build/dist holds the zip, the exe and SHA256SUMS",
-          sorted(os.listdir(dist)) == sorted(["SHA256SUMS", "traymark.exe", ZIP]), str(os.listdir(dist)))
+    check("build/dist holds the zip, the exe, SHA256SUMS and the buildinfo",
+          sorted(os.listdir(dist)) == sorted(["SHA256SUMS", "traymark.exe", ZIP, BUILDINFO]), str(os.listdir(dist)))
     exe = read(os.path.join(dist, "traymark.exe"))
     sums = {}
     for line in read(os.path.join(dist, "SHA256SUMS")).decode().splitlines():
@@ -94,6 +96,15 @@ def test(work):
                    if w not in note]
         check("the note gives version, start-up, options, commit and signing", not lacking, str(lacking))
     first_sums = read(os.path.join(dist, "SHA256SUMS"))
+
+    # The buildinfo: the compiler that made the bytes, at the version installed, and what it made.
+    info = read(os.path.join(dist, BUILDINFO)).decode()
+    compiler = subprocess.run(["dpkg-query", "-W", "-f=${Package} (= ${Version})", "g++-mingw-w64-i686-posix"],
+                              capture_output=True, text=True).stdout
+    lacking = [w for w in (f"Source-Date-Epoch: {epoch}\n", f"Git-Commit: {commit}\n", f" {compiler}",
+                           f" {actual['traymark.exe']} {len(exe)} traymark.exe\n") if w not in info]
+    check("the buildinfo names the toolchain, the source date, the commit and the sums",
+          compiler and not lacking, f"{lacking} not in:\n{info}")
 
     # A later run gives the same bytes: the build and the zip keep nothing of the hour.
     time.sleep(2)

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""The virtual-machine lane's own logic: telling a host that runs 32-bit code
-from one that only pretends to, and carrying a guest's result out.
+"""How a lane is entered: telling a host that runs 32-bit code from one that
+only pretends to, the Debian mirror taken from the host's apt sources, and a
+guest's result carried out.
 
-`vm_lane_test.py` checks the detection; `vm_lane_test.py --boot` also boots a
-lane's guest (as root, its image built or made here) for each job: Wine 8's,
-or the lane that TRAYMARK_BOOT_LANE names.
+`vm_lane_test.py` checks the detection and the mirror; `vm_lane_test.py --boot`
+also boots a lane's guest for each job: Wine 8's, or the lane that
+TRAYMARK_BOOT_LANE names. That runs in the Wine 8 lane's tree as the root of
+its namespace (`tree_run --root 8`, as .ci/run does), with the guest's tree built.
 """
 import os
 import subprocess
@@ -13,12 +15,15 @@ import tempfile
 import unittest
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(TOP, "tools", "lib"))
-import host32  # noqa: E402
 
 
-def elf_for_machine(machine):
-    image = bytearray(host32.probe_image())
+def bash(script, *args, **kw):
+    """Runs script with the source tree as $top and args as $1..."""
+    return subprocess.run(["bash", "-c", 'top=$0; ' + script, TOP, *args], capture_output=True, **kw)
+
+
+def probe_for_machine(machine):
+    image = bytearray(bash('. "$top/tools/lib/host32.sh"; host32_image').stdout)
     image[18:20] = machine.to_bytes(2, "little")
     return bytes(image)
 
@@ -29,33 +34,75 @@ class Detection(unittest.TestCase):
             # A binfmt_misc handler (qemu-user) runs the program, as a "#!"
             # line does: the process then executes the interpreter.
             ("through an interpreter", b"#!/bin/sh\nread x\nexit 42\n", "only under emulation"),
-            ("a machine no kernel knows", elf_for_machine(0x7777), "refuses"),
+            ("a machine no kernel knows", probe_for_machine(0x7777), "refuses"),
         ]
+        os.makedirs(os.path.join(TOP, "build"), exist_ok=True)
         with tempfile.TemporaryDirectory(dir=os.path.join(TOP, "build")) as folder:
             for name, image, reason in cases:
                 with self.subTest(name):
-                    ok, why = host32.check(folder, image)
-                    self.assertFalse(ok)
-                    self.assertIn(reason, why)
+                    path = os.path.join(folder, "..", "image-" + str(os.getpid()))
+                    with open(path, "wb") as f:
+                        f.write(image)
+                    r = bash('. "$top/tools/lib/host32.sh"; host32_check "$1" "$2"', folder, path, text=True)
+                    os.unlink(path)
+                    self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+                    self.assertIn(reason, r.stdout)
             self.assertEqual(os.listdir(folder), [], "the probe was left behind")
 
     def test_a_probe_that_dies_early_is_no_proof(self):
-        ok, why = host32.verdict(None, "/x/probe", "/x/probe", -11)
-        self.assertFalse(ok)
-        self.assertIn("exit code -11", why)
+        r = bash('. "$top/tools/lib/host32.sh"; host32_verdict "" /x/probe /x/probe 139', text=True)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("exit code 139", r.stdout)
+
+
+class Mirror(unittest.TestCase):
+    def test_the_mirror_is_the_first_deb_source_of_the_debian_archive(self):
+        cases = [
+            # name, files under the apt folder, mirror (None: there is none)
+            ("no sources at all", {}, None),
+            ("a one-line source with options", {
+                "sources.list": "deb [arch=amd64 signed-by=/usr/share/keyrings/k.gpg] http://ftp.de.debian.org/debian/ bookworm main\n",
+            }, "http://ftp.de.debian.org/debian"),
+            ("comments, sources and security first", {
+                "sources.list.d/a.list": "# deb http://old.example/debian bookworm main\n"
+                                         "deb-src http://src.example/debian bookworm main\n"
+                                         "deb http://security.debian.org/debian-security bookworm-security main\n"
+                                         "deb https://mirror.example.org/debian bookworm main\n",
+            }, "https://mirror.example.org/debian"),
+            ("deb822 stanzas: sources only, disabled, then two archives", {
+                "sources.list.d/debian.sources": "Types: deb-src\nURIs: http://src.example/debian\nSuites: trixie\n\n"
+                                                 "Enabled: no\nTypes: deb\nURIs: http://off.example/debian\n\n"
+                                                 "# the archive\nTypes: deb deb-src\n"
+                                                 "URIs: http://deb.debian.org/debian-security http://deb.debian.org/debian\n"
+                                                 "Suites: trixie\nComponents: main\n",
+            }, "http://deb.debian.org/debian"),
+            ("only other archives", {
+                "sources.list.d/node.list": "deb https://deb.nodesource.com/node_20.x nodistro main\n",
+            }, None),
+        ]
+        for name, files, mirror in cases:
+            with self.subTest(name), tempfile.TemporaryDirectory() as etc:
+                os.makedirs(os.path.join(etc, "sources.list.d"))
+                for path, text in files.items():
+                    with open(os.path.join(etc, path), "w") as f:
+                        f.write(text)
+                r = bash('. "$top/tools/lib/trees.sh"; tree_mirror "$1"', etc, text=True)
+                if mirror is None:
+                    self.assertEqual(r.returncode, 1, r.stdout)
+                    self.assertIn("name no Debian mirror", r.stderr)
+                else:
+                    self.assertEqual((r.returncode, r.stdout), (0, mirror + "\n"), r.stderr)
 
 
 @unittest.skipUnless("--boot" in sys.argv, "boots a guest only with --boot")
 class GuestJob(unittest.TestCase):
     def run_in_guest(self, bound, job, kernel_options):
-        script = ('top=$1; . "$top/tools/lib/vm.sh"; lane_root_init "$4" || exit 99; '
-                  'vm_run "$2" build/vm-test-out bash -c "$3"')
         lane = os.environ.get("TRAYMARK_BOOT_LANE", "8")
         env = dict(os.environ)
         if kernel_options is not None:
             env["VM_KERNEL_OPTIONS"] = kernel_options
-        return subprocess.run(["bash", "-c", script, "vm-test", TOP, str(bound), job, lane],
-                              capture_output=True, text=True, timeout=bound + 600, env=env)
+        return subprocess.run([os.path.join(TOP, "tools", "lib", "guest"), lane, str(bound), "build/vm-test-out",
+                               "bash", "-c", job], capture_output=True, text=True, timeout=bound + 600, env=env)
 
     def test_exit_status_and_outputs_come_back_and_a_hang_is_stopped(self):
         out = os.path.join(TOP, "build", "vm-test-out")

@@ -18,13 +18,6 @@ reg_string() {
   printf '"%s"' "${s//\"/\\\"}"
 }
 
-demo_build() {
-  # In a lane's virtual machine the host has installed and built already.
-  [ -n "${TRAYMARK_IN_LANE:-}" ] && return 0
-  "$top/tools/install-deps" || fail "installing the dependencies failed"
-  "$top/tools/build" || fail "the build failed"
-}
-
 # demo_prefix DIR: a fresh prefix in DIR with the stand-in Corvex installed,
 # help files and all, and a list of recent archives.
 demo_prefix() {

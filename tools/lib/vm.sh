@@ -1,20 +1,21 @@
 # A lane's Debian tree booted as a virtual machine, for hosts whose kernel runs
-# no 32-bit code (ia32 emulation off, some sandboxes, other CPUs): Wine's 32-bit
-# side cannot run there, not even in WoW64 mode. The tree (tools/lib/lane-root.sh)
-# becomes a disk image under build/vm/, booted by qemu-system-x86_64 with KVM
-# when /dev/kvm works and software emulation (TCG) otherwise. The source tree
-# reaches the guest over 9p; tools/lib/vm-init runs the job there and leaves
-# its exit status beside it.
+# no 32-bit code (ia32 emulation off, some sandboxes): Wine's 32-bit side cannot
+# run there, not even in WoW64 mode. It runs in tree 8 (tools/lib/guest), whose
+# qemu-system-x86_64 boots a disk image of the lane's tree, with KVM when
+# /dev/kvm works and software emulation (TCG) otherwise. The image is kept
+# beside the trees, named by its tree and by the guest's start-up and prefix
+# recipe, so that every clone uses the same one. The source tree reaches the
+# guest over 9p; tools/lib/vm-init runs the job there and leaves its exit
+# status beside it.
 # Source it after setting $top; it touches nothing until its functions run.
 
-. "$top/tools/lib/lane-root.sh"
+. "$top/tools/lib/trees.sh"
 . "$top/tools/lib/wine-env.sh"   # scaled: a bound stretched by the guest's time factor
 
 VM_DIR="$top/build/vm"
-# One folder per run, so that two lanes can run at once.
-VM_JOB="$VM_DIR/job-$$"
+# The job's folder, one per boot (vm_job), so that two lanes can run at once.
+VM_JOB=""
 VM_PID=""
-VM_WANTED=0
 # A guest reaches its first process in a few seconds under KVM and in 15 to 30
 # under software emulation; one that is not up by these bounds never will be.
 VM_BOOT_BOUND_KVM=30
@@ -26,23 +27,6 @@ VM_KERNEL_OPTIONS=${VM_KERNEL_OPTIONS-norandmaps}
 # once seen, software emulation is used until this machine restarts.
 VM_KVM_FAILED="$VM_DIR/kvm-failed-$(cat /proc/sys/kernel/random/boot_id 2>/dev/null)"
 
-# vm_decide FORCE: sets VM_WANTED=1 when FORCE is 1 (--vm), or
-# TRAYMARK_VM=1, or this host cannot run 32-bit programs, and says why in one
-# line. Inside a lane (chroot or guest) it decides nothing.
-vm_decide() {
-  local why
-  VM_WANTED=0
-  [ -n "${TRAYMARK_IN_LANE:-}" ] && return 0
-  if [ "$1" = 1 ] || [ "${TRAYMARK_VM:-}" = 1 ]; then
-    VM_WANTED=1
-    echo "running Wine in a virtual machine, as asked"
-    return 0
-  fi
-  why=$(python3 "$top/tools/lib/host32.py" "$top/build") && return 0
-  VM_WANTED=1
-  echo "this machine cannot run 32-bit programs ($why): running Wine in a virtual machine"
-}
-
 # KVM when this process can open /dev/kvm and it has not failed to boot a
 # guest; TRAYMARK_VM_ACCEL=tcg forces software emulation.
 vm_accel() {
@@ -53,38 +37,70 @@ vm_accel() {
   fi
 }
 
-# vm_image_build: the lane's tree and, from it, a raw ext4 image (sparse, 6 GiB;
-# about 2.6 GB in use) with a Wine prefix inside that each run copies (making
-# one takes 40 to 50 s under software emulation). Remade when the tree, the
-# guest's first process or the way a prefix is made changed.
-vm_image_build() {
-  local img="$VM_DIR/wine$LANE.img" want s
-  lane_root_build || return 1
-  s=$SECONDS
-  want="$LANE_PACKAGES $(cat "$top/tools/lib/vm-init" "$top/tools/lib/wine-env.sh" | sha256sum | cut -c1-16)"
-  [ -f "$img" ] && [ "$(cat "$img.ready" 2>/dev/null)" = "$want" ] && return 0
-  if lane_mounted; then
-    echo "something is still mounted under $LANE_ROOT; unmount it first" >&2
+# vm_lane LANE: the lane whose tree the guest boots, which must be built.
+vm_lane() {
+  LANE=$1
+  tree_recipe "$LANE" || return 1
+  LANE_TREE=$TREE_DIR
+  if [ ! -d "$LANE_TREE" ]; then
+    echo "the Wine $LANE lane's tree is not built: $LANE_TREE" >&2
     return 1
   fi
+  VM_IMAGE_FILE="$TREE_CACHE/images/${LANE_TREE##*/}-$(cat "$top/tools/lib/vm-init" "$top/tools/lib/wine-env.sh" | sha256sum | cut -c1-12).img"
+}
+
+# vm_image_build: a raw ext4 image of the lane's tree (sparse, 6 GiB; about
+# 2.6 GB in use), owned by root as the tree is inside the namespace, with the
+# guest's first process and a Wine prefix that each run copies (making one
+# takes 40 to 50 s under software emulation). One run makes it while others
+# wait; images of earlier recipes that nobody uses go.
+vm_image_build() {
+  local img=$VM_IMAGE_FILE lock tmp old s
+  [ -f "$img" ] && return 0
+  mkdir -p "${img%/*}" "$VM_DIR" || return 1
+  exec {lock}>>"$img.lock"
+  if ! flock -n -x "$lock"; then
+    echo "another run is making the Wine $LANE lane's disk image; waiting for it..."
+    flock -x "$lock"
+  fi
+  if [ -f "$img" ]; then
+    exec {lock}>&-
+    return 0
+  fi
+  rm -f "$img".new.*
+  tmp=$img.new.$$
+  s=$SECONDS
   echo "making the disk image of the Wine $LANE lane ($img)..."
-  mkdir -p "$VM_DIR" || return 1
-  rm -f "$img" "$img.ready" "$img.tmp"
-  install -m 755 "$top/tools/lib/vm-init" "$LANE_ROOT/traymark-init" || return 1
-  if ! mke2fs -q -t ext4 -F -E root_owner=0:0 -d "$LANE_ROOT" "$img.tmp" 6G >"$VM_DIR/mke2fs.log" 2>&1; then
+  # The tree itself stays as it was built: the first process goes in afterwards.
+  if ! { mke2fs -q -t ext4 -F -E root_owner=0:0 -d "$LANE_TREE" "$tmp" 6G &&
+         printf '%s\n' "write $top/tools/lib/vm-init traymark-init" "sif traymark-init mode 0100755" |
+           debugfs -w -f - "$tmp"; } >"$VM_DIR/mke2fs.log" 2>&1; then
     cat "$VM_DIR/mke2fs.log" >&2
-    rm -f "$img.tmp"
-    echo "making the disk image from $LANE_ROOT failed" >&2
+    rm -f "$tmp"
+    exec {lock}>&-
+    echo "making the disk image from $LANE_TREE failed" >&2
     return 1
   fi
   echo "disk image made in $((SECONDS - s)) s; making its Wine prefix..."
   s=$SECONDS
   # The one boot that writes to the image; the guest removes its copy of our tree.
-  VM_IMAGE="$img.tmp" VM_WRITABLE=1 vm_job 900 "" bash -c \
-    '. tools/lib/wine-env.sh && start_display_if_needed && make_prefix "$VM_PREFIX_TEMPLATE"; s=$?; stop_display; exit $s' ||
-    { rm -f "$img.tmp"; echo "making the image's Wine prefix failed" >&2; return 1; }
-  mv "$img.tmp" "$img" && echo "$want" >"$img.ready"
+  if ! VM_IMAGE="$tmp" VM_WRITABLE=1 vm_job 900 "" bash -c \
+      '. tools/lib/wine-env.sh && start_display_if_needed && make_prefix "$VM_PREFIX_TEMPLATE"; s=$?; stop_display; exit $s'; then
+    rm -f "$tmp"
+    exec {lock}>&-
+    echo "making the image's Wine prefix failed" >&2
+    return 1
+  fi
+  mv "$tmp" "$img" || { exec {lock}>&-; return 1; }
   echo "Wine prefix made in the image in $((SECONDS - s)) s"
+  exec {lock}>&-
+  for old in "${img%/*}/wine$LANE"-*.img; do
+    [ -f "$old" ] && [ "$old" != "$img" ] || continue
+    exec {lock}>>"$old.lock"
+    flock -n -x "$lock" && rm -f "$old" && echo "removed the disk image of an earlier recipe, $old"
+    exec {lock}>&-
+  done
+  return 0
 }
 
 # Ends the guest this shell started, and nothing else.
@@ -105,10 +121,10 @@ vm_boot() {
   local snapshot=on
   [ -n "${VM_WRITABLE:-}" ] && snapshot=off
   [ "$accel" = kvm ] && boot_bound=$VM_BOOT_BOUND_KVM
-  kernel=$(ls "$LANE_ROOT"/boot/vmlinuz-* 2>/dev/null | sort -V | tail -n 1)
-  initrd="$LANE_ROOT/boot/initrd.img-${kernel#*/boot/vmlinuz-}"
+  kernel=$(ls "$LANE_TREE"/boot/vmlinuz-* 2>/dev/null | sort -V | tail -n 1)
+  initrd="$LANE_TREE/boot/initrd.img-${kernel#*/boot/vmlinuz-}"
   if [ ! -f "$kernel" ] || [ ! -f "$initrd" ]; then
-    echo "no kernel or initrd in $LANE_ROOT/boot" >&2
+    echo "no kernel or initrd in $LANE_TREE/boot" >&2
     return 2
   fi
   # An outside display is reached through a forwarded port; nothing else is.
@@ -117,11 +133,12 @@ vm_boot() {
   fi
   rm -f "$VM_JOB/booted" "$VM_JOB/status" "$VM_JOB/factor"
   # The kernel's console goes to a log; the job's output to our own output.
-  qemu-system-x86_64 -accel "$accel" -m 4096 -smp "$(nproc)" -nodefaults -no-reboot \
+  # The snapshot's overlay (TMPDIR) goes beside the job, on disk.
+  TMPDIR=$VM_JOB qemu-system-x86_64 -accel "$accel" -m 4096 -smp "$(nproc)" -nodefaults -no-reboot \
     -display none -monitor none \
     -kernel "$kernel" -initrd "$initrd" \
     -append "root=/dev/vda rw rootfstype=ext4 console=ttyS0 init=/traymark-init panic=5 quiet net.ifnames=0 $VM_KERNEL_OPTIONS traymark.job=${VM_JOB#"$top"/}${VM_WRITABLE:+ traymark.writable=1}" \
-    -drive "file=${VM_IMAGE:-$VM_DIR/wine$LANE.img},format=raw,if=virtio,snapshot=$snapshot" \
+    -drive "file=${VM_IMAGE:-$VM_IMAGE_FILE},format=raw,if=virtio,snapshot=$snapshot" \
     -virtfs "local,path=$top,mount_tag=share,security_model=none" \
     -serial "file:$VM_JOB/console.log" -chardev stdio,id=job,signal=off -serial chardev:job \
     "${net[@]}" </dev/null 2>"$VM_JOB/qemu.log" &
@@ -187,47 +204,40 @@ vm_forward_display() {
   xauth nlist "$DISPLAY" 2>/dev/null | head -n 1 | sed 's/^..../ffff/' >"$VM_JOB/xauth"
 }
 
-# vm_self FORCE BOUND OUTPUTS COMMAND...: for the commands other than the
-# tests, which all run in the Wine 8 lane. When a virtual machine is wanted
-# (vm_decide), installs, builds (with VM_BUILD_ARGS), runs COMMAND there and
-# exits with its status; otherwise returns and the caller goes on natively.
-vm_self() {
-  local force=$1 bound=$2 outputs=$3
-  shift 3
-  vm_decide "$force"
-  [ "$VM_WANTED" = 1 ] || return 0
-  "$top/tools/install-deps" --vm || exit 1
-  "$top/tools/build" ${VM_BUILD_ARGS:-} >/dev/null || exit 1
-  lane_root_init 8 || exit 1
-  vm_run "$bound" "$outputs" "$@"
-  exit $?
-}
-
-# vm_run BOUND OUTPUTS COMMAND...: runs COMMAND (a path relative to the source
-# tree, and its arguments) in the lane's guest, at most BOUND seconds from the
-# guest's start (stretched by the time factor the guest measures, if it does),
-# and copies back OUTPUTS (paths relative to the source tree, blank
-# separated). Returns the command's exit status, or 1 with the reason.
+# vm_run BOUND OUTPUTS COMMAND...: runs COMMAND (a path in the source tree, and
+# its arguments) in the lane's guest, at most BOUND seconds from the guest's
+# start (stretched by the time factor the guest measures, if it does), and
+# copies back OUTPUTS (paths relative to the source tree, blank separated).
+# Returns the command's exit status, or 1 with the reason. The image is held
+# meanwhile, so that no other run removes it.
 vm_run() {
+  local lock
   vm_image_build || return 1
+  exec {lock}>>"$VM_IMAGE_FILE.lock"
+  flock -s "$lock"
   vm_job "$@"
 }
 
 # vm_job BOUND OUTPUTS COMMAND...: vm_run on an image already made
 # (VM_IMAGE, or the lane's), writable with VM_WRITABLE=1.
 vm_job() {
-  local bound=$1 outputs=$2 accel status s again=1
+  local bound=$1 outputs=$2 accel status s again=1 v
   shift 2
   VM_LIMIT=$bound
-  rm -rf "$VM_JOB"
-  mkdir -p "$VM_JOB" || return 1
+  mkdir -p "$VM_DIR" && VM_JOB=$(mktemp -d "$VM_DIR/job-XXXXXX") || return 1
   echo "$top" >"$VM_JOB/top"
   printf '%s\n' $outputs >"$VM_JOB/outputs"
   accel=$(vm_accel)
   [ "${VM_SHOW_DISPLAY:-}" = 1 ] && vm_forward_display
   {
-    echo "export TRAYMARK_IN_LANE=$LANE TRAYMARK_VM_ACCEL=$accel"
-    [ -n "${GTEST_FILTER:-}" ] && echo "export GTEST_FILTER=$(printf '%q' "$GTEST_FILTER")"
+    # The knobs given outside, but the paths of this side.
+    for v in $(compgen -e); do
+      case "$v" in
+        TRAYMARK_CACHE|TRAYMARK_TREE) ;;
+        TRAYMARK_*|GTEST_*|BALANCE_CYCLES|SOURCE_DATE_EPOCH|WINEDEBUG) echo "export $v=$(printf '%q' "${!v}")" ;;
+      esac
+    done
+    echo "export TRAYMARK_IN_LANE=$LANE TRAYMARK_TREE=$LANE TRAYMARK_GUEST=1 TRAYMARK_VM_ACCEL=$accel"
     if [ -s "$VM_JOB/display" ]; then
       echo "export DISPLAY=$(cat "$VM_JOB/display")"
       # The guest sees this folder through its share.

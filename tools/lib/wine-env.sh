@@ -1,5 +1,6 @@
-# Shared by tools/run, tools/test and .ci/run: a disposable Wine prefix inside a
-# virtual desktop, on the current DISPLAY or on an Xvfb of our own.
+# Shared by the commands that run in a Wine lane (tools/lib/lane.sh): a
+# disposable Wine prefix inside a virtual desktop, on the current DISPLAY or on
+# an Xvfb of our own.
 # Source it; it defines functions and touches nothing until they are called.
 
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -17,7 +18,7 @@ start_display_if_needed() {
   fi
   local n i
   for n in ${XVFB_DISPLAY:-$(seq 91 140)}; do
-    # A server in another mount namespace (a chroot) shows only by its abstract socket.
+    # A server in another mount namespace (another lane's) shows only by its abstract socket.
     if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ] &&
        ! grep -q "@/tmp/.X11-unix/X$n\$" /proc/net/unix 2>/dev/null; then
       Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
