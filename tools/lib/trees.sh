@@ -92,17 +92,43 @@ tree_failure() {
   tail -n 20 "$1" >&2
 }
 
+# cache_claim PATH WHAT: the lock of a tree or image about to be made, its fd
+# in CACHE_LOCK; waits, saying so, while another run makes it.
+cache_claim() {
+  mkdir -p "${1%/*}" || return 1
+  exec {CACHE_LOCK}>>"$1.lock"
+  if ! flock -n -x "$CACHE_LOCK"; then
+    echo "another run is making $2; waiting for it..."
+    flock -x "$CACHE_LOCK"
+  fi
+}
+
+# cache_prune KEEP PATH...: removes the trees or images of earlier recipes
+# among PATHs that no run holds.
+cache_prune() {
+  local keep=$1 old lock gone
+  shift
+  for old; do
+    case "$old" in "$keep"|*.lock|*.log) continue ;; esac
+    [ -e "$old" ] || continue
+    exec {lock}>>"$old.lock"
+    if flock -n -x "$lock"; then
+      # Out of sight first: a tree by its name is always whole.
+      gone="${old%/*}/.gone-${old##*/}.$$"
+      mv "$old" "$gone" && chmod -R u+rwx "$gone" && rm -rf "$gone" && rm -f "$old.log" &&
+        echo "removed $old, of an earlier recipe"
+    fi
+    exec {lock}>&-
+  done
+}
+
 # tree_build N: makes tree N unless it is there. Only ever on the host.
 tree_build() {
   local lane=$1 lock mirror mode s tmp status
   tree_recipe "$lane" || return 1
   [ -d "$TREE_DIR" ] && return 0
-  mkdir -p "${TREE_DIR%/*}" || return 1
-  exec {lock}>>"$TREE_DIR.lock"
-  if ! flock -n -x "$lock"; then
-    echo "another run is building the Wine $lane lane's tree; waiting for it..."
-    flock -x "$lock"
-  fi
+  cache_claim "$TREE_DIR" "the Wine $lane lane's tree" || return 1
+  lock=$CACHE_LOCK
   if [ -d "$TREE_DIR" ]; then
     exec {lock}>&-
     return 0
@@ -116,6 +142,12 @@ tree_build() {
   mirror=$(tree_mirror) || { exec {lock}>&-; return 1; }
   mode=unshare
   [ "$(id -u)" = 0 ] && mode=root
+  # The kernel may refuse them (a sysctl, or a process inside a chroot).
+  if [ "$mode" = unshare ] && ! unshare --user --map-root-user true 2>/dev/null; then
+    echo "this machine gives ordinary users no user namespaces, which the trees need without root: run as root" >&2
+    exec {lock}>&-
+    return 1
+  fi
   # What a killed build of this recipe left.
   rm -rf "${TREE_DIR%/*}/.new-${TREE_DIR##*/}".*
   tmp=$(mktemp -d "${TREE_DIR%/*}/.new-${TREE_DIR##*/}.XXXXXX") || { exec {lock}>&-; return 1; }
@@ -140,24 +172,8 @@ tree_build() {
   fi
   mv "$tmp" "$TREE_DIR" || { exec {lock}>&-; return 1; }
   echo "the Debian $TREE_SUITE tree built in $((SECONDS - s)) s ($(du -sh "$TREE_DIR" | cut -f1))"
-  tree_prune "$lane"
   exec {lock}>&-
-}
-
-# tree_prune N: removes lane N's trees of other recipes that nobody uses.
-tree_prune() {
-  local old lock gone
-  for old in "${TREE_DIR%/*}/wine$1"-*; do
-    [ -d "$old" ] && [ "$old" != "$TREE_DIR" ] || continue
-    exec {lock}>>"$old.lock"
-    if flock -n -x "$lock"; then
-      # Out of sight first: a tree by its name is always whole.
-      gone="${old%/*}/.gone-${old##*/}.$$"
-      mv "$old" "$gone" && chmod -R u+rwx "$gone" && rm -rf "$gone" && rm -f "$old.log"
-      echo "removed the tree of an earlier recipe, $old"
-    fi
-    exec {lock}>&-
-  done
+  cache_prune "$TREE_DIR" "${TREE_DIR%/*}/wine$lane"-*
 }
 
 # tree_hold N: tree N, built if it must be, held (a shared lock, left open)

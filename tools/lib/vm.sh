@@ -55,14 +55,10 @@ vm_lane() {
 # takes 40 to 50 s under software emulation). One run makes it while others
 # wait; images of earlier recipes that nobody uses go.
 vm_image_build() {
-  local img=$VM_IMAGE_FILE lock tmp old s
+  local img=$VM_IMAGE_FILE lock tmp s
   [ -f "$img" ] && return 0
-  mkdir -p "${img%/*}" "$VM_DIR" || return 1
-  exec {lock}>>"$img.lock"
-  if ! flock -n -x "$lock"; then
-    echo "another run is making the Wine $LANE lane's disk image; waiting for it..."
-    flock -x "$lock"
-  fi
+  mkdir -p "$VM_DIR" && cache_claim "$img" "the Wine $LANE lane's disk image" || return 1
+  lock=$CACHE_LOCK
   if [ -f "$img" ]; then
     exec {lock}>&-
     return 0
@@ -94,13 +90,7 @@ vm_image_build() {
   mv "$tmp" "$img" || { exec {lock}>&-; return 1; }
   echo "Wine prefix made in the image in $((SECONDS - s)) s"
   exec {lock}>&-
-  for old in "${img%/*}/wine$LANE"-*.img; do
-    [ -f "$old" ] && [ "$old" != "$img" ] || continue
-    exec {lock}>>"$old.lock"
-    flock -n -x "$lock" && rm -f "$old" && echo "removed the disk image of an earlier recipe, $old"
-    exec {lock}>&-
-  done
-  return 0
+  cache_prune "$img" "${img%/*}/wine$LANE"-*.img
 }
 
 # Ends the guest this shell started, and nothing else.
