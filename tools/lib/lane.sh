@@ -45,10 +45,13 @@ lane_run() {
   fi
 }
 
-# lane_prepare [BUILD ARGUMENTS]: on the host, once per command: what the host
-# needs (tools/install-deps), and the build in tree 8 (tools/build).
+# lane_prepare LANE [BUILD ARGUMENTS]: on the host, once per command: what the
+# host needs (tools/install-deps), tree 8 and the lane's tree, and the build in
+# tree 8 (tools/build).
 lane_prepare() {
-  "$top/tools/install-deps" && "$top/tools/build" "$@"
+  local lane=$1
+  shift
+  "$top/tools/install-deps" && trees_build $(printf '%s\n' 8 "$lane" | sort -u) && "$top/tools/build" "$@"
 }
 
 # lane_self LANE BOUND OUTPUTS [--vm] ARGUMENTS...: for a command that runs
@@ -61,7 +64,7 @@ lane_self() {
   [ "${TRAYMARK_IN_LANE:-}" = "$lane" ] && return 0
   command="$top/tools/${0##*/}"
   [ "${1:-}" = --vm ] && { export TRAYMARK_VM=1; shift; }
-  lane_prepare ${LANE_BUILD:-} || exit 1
+  lane_prepare "$lane" ${LANE_BUILD:-} || exit 1
   lane_run "$lane" "$bound" "$outputs" "$command" "$@"
   exit $?
 }

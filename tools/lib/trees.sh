@@ -79,14 +79,19 @@ tree_mirror() {
 # is to blame.
 tree_failure() {
   local why
-  why=$(grep -m 1 -oE 'Hash Sum mismatch|File has unexpected size[^.]*|Mirror sync in progress|Release file [^ ]* is not valid yet|is expired' "$1")
+  why=$(grep -m 1 -oE 'Hash Sum mismatch|File has unexpected size[^.]*|Mirror sync in progress|Release file [^ ]* is not valid yet|is expired' "$1" | head -n 1)
   if [ -n "$why" ]; then
     echo "the Debian mirror $2 answered inconsistently ($why): it is probably being updated; try again later" >&2
     return
   fi
-  why=$(grep -m 1 -oE "Could not resolve '[^']*'|Temporary failure resolving '[^']*'|Could not connect to [^ ]*|Connection timed out|Connection failed|Network is unreachable|Unable to connect to [^ ]*|[0-9]{3} [A-Z][a-z]+( [A-Z][a-z]+)* \[IP" "$1")
+  why=$(grep -m 1 -oE "Could not resolve '[^']*'|Temporary failure resolving '[^']*'|Could not connect to [^ ]*|Connection timed out|Connection failed|Network is unreachable|Unable to connect to [^ ]*" "$1" | head -n 1)
   if [ -n "$why" ]; then
-    echo "the Debian mirror $2 did not answer (${why% \[IP}): try again later" >&2
+    echo "the Debian mirror $2 did not answer ($why): try again later" >&2
+    return
+  fi
+  why=$(grep -m 1 -oE "[0-9]{3} +[A-Z][a-z]+( [A-Z][a-z]+)* \[IP" "$1" | head -n 1 | tr -s ' ')
+  if [ -n "$why" ]; then
+    echo "the Debian mirror $2 answered \"${why% \[IP}\" for what the tree needs: check this machine's apt sources, or try again later" >&2
     return
   fi
   tail -n 20 "$1" >&2
@@ -101,6 +106,20 @@ cache_claim() {
     echo "another run is making $2; waiting for it..."
     flock -x "$CACHE_LOCK"
   fi
+}
+
+# trees_build N...: makes the trees that are missing, at once: each mostly
+# waits on the mirror or on dpkg, and dpkg uses one processor.
+trees_build() {
+  local lane pids=() status=0 p
+  for lane; do
+    tree_build "$lane" &
+    pids+=($!)
+  done
+  for p in "${pids[@]}"; do
+    wait "$p" || status=1
+  done
+  return $status
 }
 
 # cache_prune KEEP PATH...: removes the trees or images of earlier recipes
@@ -191,7 +210,8 @@ tree_hold() {
 
 # tree_run [--root] N COMMAND...: runs COMMAND in tree N. Only the source
 # tree, the cache's images, /tmp (empty) and HOME (/tmp/home) are writable.
-# --root: as root of a user namespace, to whom this user's files belong.
+# --root: as root of a user namespace, to whom this user's files belong, and
+# who reads them whatever their modes (a tree's /etc/gshadow- has none).
 # TREE_DISPLAY=1 lets COMMAND use this shell's DISPLAY.
 tree_run() {
   local as_root=0 lane entry name dir first args=() provided=() v user uid
@@ -257,6 +277,7 @@ tree_run() {
     args+=(--unshare-user)
     [ "$as_root" = 1 ] && args+=(--uid 0 --gid 0)
   fi
+  [ "$as_root" = 1 ] && args+=(--cap-add CAP_DAC_OVERRIDE)
   case "$PWD/" in "$top"/*) args+=(--chdir "$PWD") ;; *) args+=(--chdir "$top") ;; esac
   # A user the tree does not know gets a name, for the programs that ask.
   if [ "$as_root" = 0 ] && ! grep -q "^[^:]*:[^:]*:$uid:" "$TREE_DIR/etc/passwd"; then
