@@ -143,7 +143,15 @@ std::string InstallCorvex(const CorvexSetup &setup)
     CreateDirectoryA("C:\\Program Files", NULL);
     CreateDirectoryA(folder.c_str(), NULL);
     std::string exe = folder + "corvex32.exe";
-    EXPECT_TRUE(CopyFileA(StandinExe().c_str(), exe.c_str(), FALSE)) << StandinExe();
+    // A stand-in the last test started may still be ending, and a running
+    // image cannot be replaced: under load that takes a while.
+    DWORD error = 0;
+    EXPECT_TRUE(WaitUntil([&] {
+        if (CopyFileA(StandinExe().c_str(), exe.c_str(), FALSE))
+            return true;
+        error = GetLastError();
+        return false;
+    })) << StandinExe() << ": error " << error;
     std::string command = "\"" + exe + "\" \"%1\"";
     SetString(HKEY_CLASSES_ROOT, kOpenCommandKey, "", command.c_str());
     if (setup.version)
