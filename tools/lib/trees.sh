@@ -41,7 +41,7 @@ tree_recipe() {
     --essential-hook='mkdir -p "$1/etc/initramfs-tools/conf.d" "$1/usr/share/initramfs-tools/modules.d" &&
       echo MODULES=list >"$1/etc/initramfs-tools/conf.d/traymark" &&
       printf "%s\n" virtio_pci virtio_blk ext4 >"$1/usr/share/initramfs-tools/modules.d/traymark"'
-    --customize-hook='for loc in en_US ja_JP; do echo "$loc.UTF-8 UTF-8" >>"$1/etc/locale.gen"; done'
+    --customize-hook='for loc in en_US ja_JP zh_CN zh_TW ko_KR th_TH; do echo "$loc.UTF-8 UTF-8" >>"$1/etc/locale.gen"; done'
     --customize-hook='chroot "$1" locale-gen')
   TREE_DIR="$TREE_CACHE/trees/wine$lane-$(printf '%s\n' "$TREE_SUITE" "${TREE_ARGS[@]}" | sha256sum | cut -c1-12)"
 }
