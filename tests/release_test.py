@@ -159,6 +159,7 @@ def test(work):
     pe = struct.unpack_from("<I", exe, 0x3C)[0]
     optional = pe + 24
     at = exe.index(b"WinExec\0")
+    user32 = exe.index(b"USER32.dll\0")
 
     def patched(offset, data):
         return exe[:offset] + data + exe[offset + len(data):]
@@ -170,6 +171,7 @@ def test(work):
         ("subsystem version 4.10", patched(optional + 50, struct.pack("<H", 10)), "subsystem check failed"),
         ("console program", patched(optional + 68, struct.pack("<H", 3)), "subsystem check failed"),
         ("import outside the allow-list", patched(at, b"WinExeX\0"), "import check failed"),
+        ("imports from a C runtime DLL", patched(user32, b"msvcrt.dll"), "from a C runtime DLL"),
         ("not a PE file", b"MZ" + bytes(200), "subsystem check failed"),
     ]
     for name, data, message in cases:
