@@ -233,10 +233,11 @@ std::string ExpectedLaunch(const std::string &args)
 
 static std::vector<HANDLE> g_processes;
 
-// Starts "exe" args; a failure is reported as the test's.
-static bool Launch(const std::string &exe, const std::string &args, DWORD flags, PROCESS_INFORMATION *pi)
+// Starts "exe" args, or exe args unquoted; a failure is reported as the test's.
+static bool Launch(const std::string &exe, const std::string &args, DWORD flags, PROCESS_INFORMATION *pi,
+                   bool quoted = true)
 {
-    std::string commandLine = "\"" + exe + "\"";
+    std::string commandLine = quoted ? "\"" + exe + "\"" : exe;
     if (!args.empty())
         commandLine += " " + args;
     std::vector<char> buffer(commandLine.begin(), commandLine.end());
@@ -251,13 +252,14 @@ static bool Launch(const std::string &exe, const std::string &args, DWORD flags,
     return true;
 }
 
-HANDLE StartTraymark(const char *tail)
+HANDLE StartTraymark(const char *tail) { return StartTraymarkFrom(TraymarkExe(), tail, true); }
+
+HANDLE StartTraymarkFrom(const std::string &exe, const char *tail, bool quoted)
 {
-    std::string exe = TraymarkExe();
     PROCESS_INFORMATION pi;
     // While the tray probe is up, every copy reports its tray calls to it.
     bool hooked = TrayHookWanted();
-    if (!Launch(exe, tail ? tail : "", hooked ? CREATE_SUSPENDED : 0, &pi))
+    if (!Launch(exe, tail ? tail : "", hooked ? CREATE_SUSPENDED : 0, &pi, quoted))
         return NULL;
     std::string error;
     if (hooked && !ResumeWithTrayHook(pi, &error))

@@ -79,6 +79,9 @@ std::string ExpectedLaunch(const std::string &args);
 // --- The agent process -----------------------------------------------------
 // Starts traymark.exe with the tail; the handle is closed by StopAll.
 HANDLE StartTraymark(const char *tail = "");
+// The same for a copy of traymark.exe elsewhere, its path quoted as a shortcut
+// gives it, or bare, as an uninstaller may.
+HANDLE StartTraymarkFrom(const std::string &exe, const char *tail, bool quoted);
 // true and the exit code when the process ended within the time.
 bool WaitForExit(HANDLE process, DWORD timeoutMs, DWORD *exitCode = NULL);
 // Terminates every process started here that still runs, and closes the handles.

@@ -318,6 +318,72 @@ TEST_F(StartupTest, RemoveWithNoCopyMarkedStartsTheAgent)
     ExpectRun("/remove");
 }
 
+// --- An unquoted program path through a folder named in the code page -------
+
+// A folder without blanks whose name has bytes of 0x80 and more in the ANSI
+// code page in force: where an installer may have put the agent.
+std::string AnsiTextFolder()
+{
+    switch (GetACP()) {
+    case 932: return "C:\\\x83\x5C\x83\x74\x83\x67";            // katakana, trail byte 0x5C
+    case 936: return "C:\\\xC8\xED\xBC\xFE";
+    case 949: return "C:\\\xC7\xC1\xB7\xCE\xB1\xD7\xB7\xA5";
+    case 950: return "C:\\\xB3\x6E\xC5\xE9";
+    case 874: return "C:\\\xE2\xBB\xC3\xE1\xA1\xC3\xC1";
+    default: return "C:\\Programme\\J\xFCrgen";
+    }
+}
+
+struct UnquotedStart {
+    const char *name;
+    const char *tail;
+    bool closes;   // "/remove"; else "/clear"
+};
+void PrintTo(const UnquotedStart &c, std::ostream *os) { *os << c.name; }
+
+class UnquotedAnsiText : public AgentTest, public ::testing::WithParamInterface<UnquotedStart> {};
+
+// A remover's command line names the program unquoted; the running copy was
+// started from the same folder by its shortcut, quoted.
+TEST_P(UnquotedAnsiText, RemoverActsOnTheRunningCopy)
+{
+    const UnquotedStart &c = GetParam();
+    const std::string folder = AnsiTextFolder(), exe = folder + "\\traymark.exe";
+    SCOPED_TRACE("code page " + std::to_string(GetACP()) + ": " + exe);
+    CreateDirectoryA("C:\\Programme", NULL);
+    CreateDirectoryA(folder.c_str(), NULL);
+    // The copy the last test started may still be ending.
+    ASSERT_TRUE(WaitUntil([&] { return CopyFileA(TraymarkExe().c_str(), exe.c_str(), FALSE) != 0; }));
+    InstallCorvex();
+    agent = StartTraymarkFrom(exe, "", true);
+    window = agent ? WaitForAgentReady(agent) : NULL;
+    ASSERT_NE((HWND)NULL, window) << "agent did not come up";
+
+    HANDLE remover = StartTraymarkFrom(exe, c.tail, false);
+    DWORD code = 99;
+    ASSERT_TRUE(WaitForExit(remover, 20000, &code)) << "the " << c.tail << " start did not end";
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(MarkerPresent());
+    if (c.closes) {
+        // It waited for the agent's end, so the uninstaller can delete the program.
+        EXPECT_FALSE(Running(agent)) << "the remover ended before the running copy";
+        EXPECT_TRUE(WaitForExit(agent, 10000, &code));
+        EXPECT_EQ(0u, code);
+    } else {
+        EXPECT_TRUE(Running(agent));
+        QuitAgent(agent, window);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return DeleteFileA(exe.c_str()) != 0; })) << "cannot delete " << exe;
+    RemoveDirectoryA(folder.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Startup, UnquotedAnsiText,
+                         ::testing::Values(UnquotedStart{ "Remove", "/remove", true },
+                                           UnquotedStart{ "Clear", "/clear", false }),
+                         [](const ::testing::TestParamInfo<UnquotedStart> &info) {
+                             return std::string(info.param.name);
+                         });
+
 // --- "/clear" --------------------------------------------------------------
 
 TEST_F(StartupTest, ClearRemovesEveryMarkerReferenceAndLetsASecondCopyStart)
