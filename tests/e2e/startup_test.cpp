@@ -357,10 +357,11 @@ TEST_P(UnquotedAnsiText, RemoverActsOnTheRunningCopy)
     InstallCorvex();
     agent = StartTraymarkFrom(exe, "", true);
     window = agent ? WaitForAgentReady(agent) : NULL;
-    ASSERT_NE((HWND)NULL, window) << "agent did not come up";
+    DWORD code = 99;
+    ASSERT_NE((HWND)NULL, window) << "agent did not come up"
+                                  << (WaitForExit(agent, 0, &code) ? "; it ended with " + std::to_string(code) : "");
 
     HANDLE remover = StartTraymarkFrom(exe, c.tail, false);
-    DWORD code = 99;
     ASSERT_TRUE(WaitForExit(remover, 20000, &code)) << "the " << c.tail << " start did not end";
     EXPECT_EQ(0u, code);
     EXPECT_FALSE(MarkerPresent());
