@@ -24,6 +24,8 @@ struct AgentStateRecord {
     int busy;                  /* keeps tray clicks out while something modal is up */
     ATOM instanceAtom;
     DWORD clickDeadline;       /* end of the double-click window of the last left click */
+    DWORD lastClickTick;       /* when that window began */
+    int clickSeen;             /* there was a left click since the start */
     UINT taskbarCreatedMsg;
     VolatileFolderSet VolatileFolders;
 };

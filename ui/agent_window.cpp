@@ -32,9 +32,39 @@ static void SetWindowIcon(HWND hwnd, WPARAM which, int width, int height)
         SendMessageA(hwnd, WM_SETICON, which, (LPARAM)icon);
 }
 
+/* Non-zero when the ANSI code page reads the byte 0xAE as the registered sign. */
+static int AnsiHasSignByte(void)
+{
+    WCHAR sign = 0;
+    return MultiByteToWideChar(CP_ACP, 0, "\xAE", 1, &sign, 1) == 1 && sign == 0x00AE;
+}
+
+static void SetVersionLine(HWND hwnd)
+{
+    /* SetDlgItemTextW is only a stub on the consumer family. */
+    if (AgentState.isNT)
+        SetDlgItemTextW(hwnd, IDC_VERSION_TEXT, VERSION_LINE_WIDE);
+    else
+        SetDlgItemTextA(hwnd, IDC_VERSION_TEXT, AnsiHasSignByte() ? VERSION_LINE_SIGN_BYTE : VERSION_LINE_PLAIN);
+}
+
+/* Lets the shell's broadcast through to an agent started elevated: User
+   Interface Privilege Isolation (Vista and later) drops it otherwise. Looked
+   up at run time, as older systems lack it. */
+static void AllowTaskbarCreated(UINT message)
+{
+    typedef BOOL(WINAPI * MessageFilterFunction)(UINT, DWORD);
+    const DWORD kMessageFilterAdd = 1;   /* MSGFLT_ADD, absent from headers for older targets */
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    MessageFilterFunction allow =
+        user32 ? (MessageFilterFunction)(void *)GetProcAddress(user32, "ChangeWindowMessageFilter") : NULL;
+    if (allow && message)
+        allow(message, kMessageFilterAdd);
+}
+
 static BOOL OnInitDialog(HWND hwnd)
 {
-    SetDlgItemTextA(hwnd, IDC_VERSION_TEXT, VERSION_LINE);
+    SetVersionLine(hwnd);
     /* These two icons live as long as the window. */
     SetWindowIcon(hwnd, ICON_SMALL, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON));
     SetWindowIcon(hwnd, ICON_BIG, GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
@@ -43,6 +73,7 @@ static BOOL OnInitDialog(HWND hwnd)
     EnableWindow(GetDlgItem(hwnd, IDCANCEL), TRUE);
     EnableWindow(GetDlgItem(hwnd, IDC_ABOUT_HELP), TRUE);
     AgentState.taskbarCreatedMsg = RegisterWindowMessageA("TaskbarCreated");
+    AllowTaskbarCreated(AgentState.taskbarCreatedMsg);
     return TRUE;
 }
 

@@ -9,16 +9,28 @@
 #include "res/resource.h"
 #include "ui/tray_menu.h"
 
+/* Measured as ticks elapsed since the last click, never by comparing counts:
+   GetTickCount wraps to 0 after 49.7 days, which a resident agent lives
+   through, and the first click counts however long the machine has been up. */
+static int OutsideDoubleClickWindow(DWORD now)
+{
+    if (!AgentState.clickSeen)
+        return 1;
+    return now - AgentState.lastClickTick > AgentState.clickDeadline - AgentState.lastClickTick;
+}
+
 static void OnLeftButtonUp(HWND window, UINT identifier)
 {
     DWORD now = GetTickCount();
-    if (now > AgentState.clickDeadline && identifier == TRAY_ICON_ID && !AgentState.busy) {
+    if (OutsideDoubleClickWindow(now) && identifier == TRAY_ICON_ID && !AgentState.busy) {
         AgentState.busy = 1;
         LaunchMainApp(window, NULL, NULL);
         AgentState.busy = 0;
     }
     /* Taken after the launch, so the second click of a double click is swallowed. */
-    AgentState.clickDeadline = GetDoubleClickTime() + GetTickCount();
+    AgentState.lastClickTick = GetTickCount();
+    AgentState.clickDeadline = AgentState.lastClickTick + GetDoubleClickTime();
+    AgentState.clickSeen = 1;
 }
 
 void OnTrayNotify(HWND window, UINT identifier, UINT mouseMessage)

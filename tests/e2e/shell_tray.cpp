@@ -30,6 +30,9 @@ static HWND g_window;
 static HANDLE g_thread;
 static DWORD g_threadId;
 static HANDLE g_ready;
+// What a hooked program's GetTickCount reads while g_tickFrozen is set.
+static volatile LONG g_tickFrozen;
+static volatile LONG g_tickReads;
 
 static bool ReadRecord(const COPYDATASTRUCT *cds, TrayCall *call)
 {
@@ -106,6 +109,8 @@ static LRESULT CALLBACK ProbeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 {
     if (message == WM_COPYDATA)
         return OnReport((const COPYDATASTRUCT *)lParam);
+    if (message == TRAY_PROBE_TICK_SHIFT)
+        return g_tickFrozen ? (LRESULT)((DWORD)g_tickReads - (DWORD)wParam) : 0;
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
@@ -144,6 +149,7 @@ bool StartShellTray(TrayMode mode)
     g_refusedAdds = 0;
     g_mode = mode;
     LeaveCriticalSection(TrayLock());
+    InterlockedExchange(&g_tickFrozen, 0);
     return g_window && FindWindowA(TRAY_PROBE_CLASS, NULL) == g_window;
 }
 
@@ -176,6 +182,12 @@ bool ResumeWithTrayHook(const PROCESS_INFORMATION &process, std::string *error)
     if (ready)
         CloseHandle(ready);
     return hooked;
+}
+
+void SetHookedTickCount(DWORD reads)
+{
+    InterlockedExchange(&g_tickReads, (LONG)reads);
+    InterlockedExchange(&g_tickFrozen, 1);
 }
 
 std::vector<TrayCall> TrayCalls()

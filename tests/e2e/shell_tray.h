@@ -45,6 +45,9 @@ bool TrayHookWanted();
 // and waits until the hook has taken the import's place.
 bool ResumeWithTrayHook(const PROCESS_INFORMATION &process, std::string *error);
 std::string TrayHookDll();         // BuildDir() + "trayhook.dll"
+// From now on a hooked program's GetTickCount reads `reads`, and stands still
+// there until the next call; StartShellTray lets it run with the real count again.
+void SetHookedTickCount(DWORD reads);
 
 std::vector<TrayCall> TrayCalls();
 void ClearTrayCalls();

@@ -471,6 +471,42 @@ TEST_F(StartupTest, AboutBoxShowsAndEachWayOfDismissingHidesItAndQuitsHelp)
     QuitAgent(agent, window);
 }
 
+// The version line in the ANSI code page in force (the lanes run this under
+// several): set in Unicode on the NT family; in ANSI on the consumer family,
+// where only the 125x code pages have the registered sign at 0xAE.
+struct VersionLineCase {
+    const char *name;
+    const char *windows;   // Wine's version for traymark.exe; NULL: its default, of the NT family
+};
+
+void PrintTo(const VersionLineCase &c, std::ostream *os) { *os << c.name; }
+
+class AboutVersionLine : public StartupTest, public ::testing::WithParamInterface<VersionLineCase> {};
+
+TEST_P(AboutVersionLine, AnsiTextShowsTheRegisteredSign)
+{
+    const VersionLineCase &c = GetParam();
+    SetWindowsVersion(c.windows);
+    InstallCorvex();
+    ASSERT_TRUE(Start());
+
+    UINT codePage = GetACP();
+    bool signInCodePage = codePage >= 1250 && codePage <= 1258;
+    std::wstring expected = !c.windows || signInCodePage ? L"Corvex\u00AE Traymark 8.1  (4319)"
+                                                         : L"Corvex(R) Traymark 8.1  (4319)";
+    WCHAR text[64] = L"";
+    GetWindowTextW(GetDlgItem(window, kIdVersionText), text, 64);
+    EXPECT_EQ(expected, std::wstring(text)) << "code page " << codePage;
+    QuitAgent(agent, window);
+}
+
+INSTANTIATE_TEST_SUITE_P(About, AboutVersionLine,
+                         ::testing::Values(VersionLineCase{ "NtFamily", NULL },
+                                           VersionLineCase{ "Windows98", "win98" }),
+                         [](const ::testing::TestParamInfo<VersionLineCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
 // --- Closing -----------------------------------------------------------------
 
 TEST_F(StartupTest, QuitRequestClosesHelpThenEndsTheAgent)

@@ -1,6 +1,7 @@
 // Left and right clicks on the tray icon, as the shell reports them to the
 // agent window, and the busy guard that keeps them out while something is up.
 #include "tests/e2e/driver.h"
+#include "tests/e2e/shell_tray.h"
 
 using namespace driver;
 
@@ -138,6 +139,55 @@ INSTANTIATE_TEST_SUITE_P(
                       BusyCase{ "CloseDialog", OpenCloseDialog, CancelDialog, WindowGone },
                       BusyCase{ "Menu", OpenTrayMenu, EscapeMenu, MenuGone }),
     [](const ::testing::TestParamInfo<BusyCase> &info) { return std::string(info.param.name); });
+
+// Each row is a run of left clicks at given readings of the agent's tick
+// count, which stands still between them: a click opens Corvex unless it
+// comes within the double-click time (2000 ms here) of the click before it.
+struct TickClick {
+    DWORD reads;
+    bool opens;
+};
+struct TickCase {
+    const char *name;
+    std::vector<TickClick> clicks;   // the first one's reading holds from the start on
+};
+
+static void PrintTo(const TickCase &c, std::ostream *os) { *os << c.name; }
+
+const DWORD kDayMs = 24 * 60 * 60 * 1000;
+const DWORD kBeforeWrap = 0xFFFFFFFF;   // the last count before 0
+
+class ClicksAlongTheTickCount : public ShellTrayTest, public ::testing::WithParamInterface<TickCase> {};
+
+TEST_P(ClicksAlongTheTickCount, CountOnlyOutsideTheDoubleClickTimeOfTheLast)
+{
+    const TickCase &c = GetParam();
+    LongDoubleClickTime doubleClickTime;
+    SetHookedTickCount(c.clicks[0].reads);
+    ASSERT_TRUE(Start());
+
+    Lines expected;
+    for (size_t i = 0; i < c.clicks.size(); i++) {
+        SCOPED_TRACE("click " + std::to_string(i + 1));
+        SetHookedTickCount(c.clicks[i].reads);
+        PostTrayClick(window, WM_LBUTTONUP);
+        if (c.clicks[i].opens)
+            expected.push_back(ExpectedLaunch(""));
+        expected.push_back(ExpectedLaunch("/favorites"));
+        ASSERT_EQ(expected, LaunchesUpToMarker(window));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tray, ClicksAlongTheTickCount,
+    ::testing::Values(
+        TickCase{ "BeforeAndAfterTheWrap", { { kBeforeWrap - 5000, true }, { 11000, true } } },
+        TickCase{ "DoubleClickAcrossTheWrap",
+                  { { kBeforeWrap - 300, true }, { 300, false }, { 16300, true } } },
+        TickCase{ "AfterAMonthWithoutClicks", { { 20 * kDayMs, true }, { 50 * kDayMs, true } } },
+        TickCase{ "FirstAt25DaysOfUptime", { { 25 * kDayMs, true }, { 25 * kDayMs + 1000, false } } },
+        TickCase{ "FirstRightAfterBoot", { { 300, true }, { 1300, false } } }),
+    [](const ::testing::TestParamInfo<TickCase> &info) { return std::string(info.param.name); });
 
 TEST_F(AgentTest, ClickWhileTheCorvexMissingMessageIsUpStartsNothing)
 {

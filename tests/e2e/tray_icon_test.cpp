@@ -308,6 +308,81 @@ TEST_F(TrayIconTest, TaskbarCreatedAddsIconAgain)
     }
 }
 
+// A relay trace of the next agent started, of the named functions only, read
+// back from where it goes: Wine writes it to the standard error the agent
+// inherits from this program, a file when the lanes run us.
+class RelayTrace {
+public:
+    explicit RelayTrace(const char *functions)
+    {
+        SetString(HKEY_CURRENT_USER, kDebugKey, "RelayInclude", functions);
+        GetEnvironmentVariableA("WINEDEBUG", saved_, sizeof saved_);
+        SetEnvironmentVariableA("WINEDEBUG", "+pid,+relay");
+        file_ = CreateFileA("Z:\\proc\\self\\fd\\2", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                            OPEN_EXISTING, 0, NULL);
+        if (file_ != INVALID_HANDLE_VALUE && GetFileType(file_) == FILE_TYPE_DISK)
+            start_ = GetFileSize(file_, NULL);
+        else
+            start_ = INVALID_FILE_SIZE;
+    }
+    ~RelayTrace()
+    {
+        Started();
+        DeleteValue(HKEY_CURRENT_USER, kDebugKey, "RelayInclude");
+        if (file_ != INVALID_HANDLE_VALUE)
+            CloseHandle(file_);
+    }
+    // Processes started from now on are not traced.
+    void Started() { SetEnvironmentVariableA("WINEDEBUG", saved_[0] ? saved_ : NULL); }
+    bool Readable() const { return start_ != INVALID_FILE_SIZE; }
+    // The trace's lines of process `pid` that contain `text`.
+    std::vector<std::string> Lines(DWORD pid, const std::string &text)
+    {
+        std::string all;
+        char buffer[4096];
+        DWORD got = 0;
+        SetFilePointer(file_, (LONG)start_, NULL, FILE_BEGIN);
+        while (ReadFile(file_, buffer, sizeof buffer, &got, NULL) && got)
+            all.append(buffer, got);
+        char prefix[16];
+        sprintf(prefix, "%04lx:", (unsigned long)pid);
+        std::vector<std::string> found;
+        for (size_t at = 0; at < all.size();) {
+            size_t end = all.find('\n', at);
+            std::string line = all.substr(at, end == std::string::npos ? std::string::npos : end - at);
+            if (line.compare(0, strlen(prefix), prefix) == 0 && line.find(text) != std::string::npos)
+                found.push_back(line);
+            at = end == std::string::npos ? all.size() : end + 1;
+        }
+        return found;
+    }
+
+private:
+    static constexpr const char *kDebugKey = "Software\\Wine\\Debug";
+    char saved_[256] = "";
+    HANDLE file_;
+    DWORD start_;
+};
+
+// Where the message filter exists (Vista on), the shell's broadcast is let
+// through it, so an agent started elevated gets its icon back as well. Wine
+// filters nothing, so only the call itself can be seen.
+TEST_F(TrayIconTest, TaskbarCreatedIsLetThroughTheMessageFilter)
+{
+    RelayTrace trace("user32.ChangeWindowMessageFilter");
+    if (!trace.Readable())
+        GTEST_SKIP() << "standard error is not a file here, so the agent's trace cannot be read back";
+    ASSERT_TRUE(StartWithCalls());
+    trace.Started();
+
+    char call[96];
+    sprintf(call, "Call user32.ChangeWindowMessageFilter(%08x,00000001)", TaskbarCreatedMessage());
+    std::vector<std::string> calls;
+    WaitUntil([&] { calls = trace.Lines(pid, "Call user32.ChangeWindowMessageFilter("); return !calls.empty(); });
+    ASSERT_EQ(1u, calls.size()) << ::testing::PrintToString(calls);
+    EXPECT_NE(std::string::npos, calls[0].find(call)) << calls[0];
+}
+
 TEST_F(TrayIconTest, ColourAndThemeChangesRefreshIconOnce)
 {
     ASSERT_TRUE(StartWithCalls());

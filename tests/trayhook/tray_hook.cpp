@@ -3,7 +3,8 @@
 // program's import table. Each call is reported to the test's probe window
 // before it is made; the reply either stands for the shell's answer, or asks
 // for the real call, whose result is reported afterwards. With no probe window
-// the call goes straight to the shell. Unloading puts the import back.
+// the call goes straight to the shell. It takes GetTickCount's place as well,
+// adding the shift the probe names. Unloading puts the imports back.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -12,8 +13,12 @@
 
 typedef BOOL(WINAPI *NotifyFunction)(DWORD, PNOTIFYICONDATAA);
 
+typedef DWORD(WINAPI *TickFunction)(void);
+
 static NotifyFunction g_shellNotify;
 static void **g_importSlot;
+static TickFunction g_realTickCount;
+static void **g_tickSlot;
 
 // The first slot the loader filled for `function` of `dll` in the module's import table.
 static void **FindImportSlot(HMODULE module, const char *dll, const char *function)
@@ -97,6 +102,29 @@ static BOOL WINAPI ReportedNotify(DWORD action, PNOTIFYICONDATAA data)
     return result;
 }
 
+static DWORD WINAPI ShiftedTickCount()
+{
+    DWORD now = g_realTickCount();
+    DWORD error = GetLastError();
+    HWND probe = FindWindowA(TRAY_PROBE_CLASS, NULL);
+    DWORD_PTR shift = 0;
+    if (!probe || !SendMessageTimeoutA(probe, TRAY_PROBE_TICK_SHIFT, now, 0, SMTO_NORMAL, 10000, &shift))
+        shift = 0;
+    SetLastError(error);
+    return now + (DWORD)shift;
+}
+
+// Found by name in the import table, so a program with its own entry point is served too.
+static void TakeTickCount(HMODULE module)
+{
+    g_tickSlot = FindImportSlot(module, "kernel32.dll", "GetTickCount");
+    if (!g_tickSlot)
+        return;
+    g_realTickCount = (TickFunction)*g_tickSlot;
+    if (!WriteImportSlot(g_tickSlot, (void *)ShiftedTickCount))
+        g_tickSlot = NULL;
+}
+
 static void SayReady()
 {
     char name[64];
@@ -112,6 +140,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls(instance);
+        TakeTickCount(GetModuleHandleA(NULL));
         g_importSlot = FindImportSlot(GetModuleHandleA(NULL), "shell32.dll", "Shell_NotifyIconA");
         if (!g_importSlot)
             return TRUE;   // nothing to take over: the starter sees no ready signal
@@ -124,5 +153,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         // Unloaded while the program goes on: its calls reach the shell directly again.
         WriteImportSlot(g_importSlot, (void *)g_shellNotify);
     }
+    if (reason == DLL_PROCESS_DETACH && !reserved && g_tickSlot)
+        WriteImportSlot(g_tickSlot, (void *)g_realTickCount);
     return TRUE;
 }

@@ -13,6 +13,10 @@
 #define TRAY_PROBE_RESULT 0x54524332   // a call the real shell answered, with its result
 // Replies to TRAY_PROBE_CALL besides FALSE and TRUE: make the real call, then report it.
 #define TRAY_PROBE_PASS_ON 2
+// Sent by the hook on each GetTickCount of the program, with the real count as
+// wParam: the reply is added to it, so a test can put the program anywhere on
+// the count, the wrap included.
+#define TRAY_PROBE_TICK_SHIFT (WM_APP + 0x54)
 // The hook, once it has taken the import's place, sets the event of this name
 // (with the process id) when the starter created one.
 #define TRAY_HOOK_READY_FORMAT "Traymark tray hook %lu"
