@@ -115,6 +115,19 @@ TEST(ShortenMenuLabelTest, DoubleByteCharactersAreNeverSplit)
     });
 }
 
+TEST(ShortenMenuLabelTest, Utf8SequencesAreNeverSplit)
+{
+    REQUIRE_UTF8_CP();
+    const std::string a3 = "\xE3\x81\x82";
+    CheckLabels({
+        {"cut in the name", "C:\\Archives\\" + Rep(a3, 70), "C:\\...\\" + Rep(a3, 54) + "..."},
+        {"cut in the folder", "C:\\" + Rep(a3, 60) + "\\report.zip",
+         "C:\\" + Rep(a3, 47) + "...\\report.zip"},
+        {"no backslash: the name starts after the first character", Rep(a3, 70), Rep(a3, 61) + "..."},
+    });
+    EXPECT_EQ("a&&", Escape("a&\xE3\x81"));   // a sequence cut short by the terminator is dropped
+}
+
 TEST(EscapeAmpersandsTest, DoublesEveryAmpersand)
 {
     const LabelCase cases[] = {
@@ -151,15 +164,27 @@ struct Lcg {
     int Below(int n) { return (int)(Next() % (unsigned)n); }
 };
 
+// Bytes of a whole character that starts with b; the generated text holds
+// whole UTF-8 sequences only.
+size_t WholeCharBytes(BYTE b)
+{
+    if (unit::IsUtf8CodePage())
+        return b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+    return IsDBCSLeadByte(b) ? 2 : 1;
+}
+
+size_t CharBytes(const std::string &s, size_t i)
+{
+    size_t n = WholeCharBytes((BYTE)s[i]);
+    return i + n <= s.size() ? n : s.size() - i;
+}
+
 // Byte offsets where characters start, plus the end.
 std::vector<size_t> CharStarts(const std::string &s)
 {
     std::vector<size_t> starts;
-    size_t i = 0;
-    while (i < s.size()) {
+    for (size_t i = 0; i < s.size(); i += CharBytes(s, i))
         starts.push_back(i);
-        i += (IsDBCSLeadByte((BYTE)s[i]) && i + 1 < s.size()) ? 2 : 1;
-    }
     starts.push_back(s.size());
     return starts;
 }
@@ -172,6 +197,10 @@ const HighAlphabet &CodePageAlphabet()
 {
     static const HighAlphabet alphabet = [] {
         HighAlphabet a;
+        if (unit::IsUtf8CodePage()) {
+            a.twoByte = {"\xC3\xA9", "\xE3\x81\x82", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
+            return a;
+        }
         if (!unit::IsDoubleByteCodePage()) {
             a.single = {"\xE9", "\xFC", "\x95", "\xDF"};
             return a;
@@ -257,11 +286,10 @@ bool Unescape(const std::string &escaped, std::string *out)
 
 bool NoSplitCharacter(const std::string &s)
 {
-    for (size_t i = 0; i < s.size(); i++) {
-        if (IsDBCSLeadByte((BYTE)s[i]) && ++i >= s.size())
-            return false;
-    }
-    return true;
+    size_t i = 0;
+    while (i < s.size())
+        i += WholeCharBytes((BYTE)s[i]);
+    return i == s.size();
 }
 
 bool GuardsIntact(const unsigned char *p, size_t n)
@@ -391,5 +419,5 @@ void CheckGeneratedPaths(bool dbcs)
 
 TEST(MenuLabelPropertyTest, GeneratedPaths)
 {
-    CheckGeneratedPaths(unit::IsDoubleByteCodePage());
+    CheckGeneratedPaths(unit::IsDoubleByteCodePage() || unit::IsUtf8CodePage());
 }

@@ -188,6 +188,39 @@ TEST(CopyCharsTest, FullDoubleByteLimitFitsTwiceTheCharacters)
     EXPECT_EQ('\xCD', out[7]);
 }
 
+// Under 65001 IsDBCSLeadByte and CharNextA see single bytes only.
+const char kA3[] = "\xE3\x81\x82";         // U+3042, three bytes
+const char kSmile4[] = "\xF0\x9F\x98\x80";  // U+1F600, four bytes
+
+TEST(CountCharsTest, Utf8SequenceIsOneCharacter)
+{
+    REQUIRE_UTF8_CP();
+    const TextCase counts[] = {
+        {S(kA3, "a\xC2\xAE"), 3, false},
+        {S(kSmile4, kA3), 2, false},
+        {"\xE3" "a\x81", 3, false},       // a lead byte without its sequence stands alone
+    };
+    for (const TextCase &c : counts)
+        EXPECT_EQ(c.expected, CountChars(c.text.c_str())) << "text \"" << c.text << "\"";
+    const std::string last = S("a", kSmile4);
+    EXPECT_EQ(1, LastCharPtr(last.c_str()) - last.c_str());
+}
+
+TEST(CopyCharsTest, Utf8SequencesStayWhole)
+{
+    REQUIRE_UTF8_CP();
+    CheckCopyChars({
+        {S(kA3, kA3, "a"), 2, kA3},
+        {S("a", kSmile4, "b"), 3, S("a", kSmile4)},
+        {S("ab", "\xE3\x81"), 10, "ab"},    // a sequence cut short by the terminator
+    });
+    char out[16];
+    memset(out, 0xCD, sizeof out);
+    strcpy(out, "ab");
+    AppendTextBounded(out, S(kA3, "c").c_str(), 5);   // the sequence would need six bytes
+    EXPECT_EQ("ab", std::string(out));
+}
+
 TEST(CopyTextBoundedTest, CopiesWholeCharactersThatFit)
 {
     struct Case { std::string in; int size; std::string expected; bool dbcs; };

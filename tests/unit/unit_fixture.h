@@ -100,6 +100,10 @@ inline std::string LoneLead() { return Wide1().substr(0, 1); }
 inline bool IsCodePage932() { return GetACP() == 932; }
 #define REQUIRE_CP932() \
     if (!unit::IsCodePage932()) GTEST_SKIP() << "needs the double-byte code page 932"
+// Code page 65001: a manifest's activeCodePage, or Windows' UTF-8 setting.
+inline bool IsUtf8CodePage() { return GetACP() == CP_UTF8; }
+#define REQUIRE_UTF8_CP() \
+    if (!unit::IsUtf8CodePage()) GTEST_SKIP() << "needs the UTF-8 code page 65001"
 #define REQUIRE_DOUBLE_BYTE_CP() \
     if (!unit::IsDoubleByteCodePage()) GTEST_SKIP() << "needs a double-byte code page"
 #define REQUIRE_BACKSLASH_TRAIL() \
