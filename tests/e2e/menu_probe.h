@@ -1,9 +1,8 @@
 // The tray menu's texts as the user sees them. A hook DLL, loaded into
 // traymark.exe before its entry point runs, takes the place of
 // TrackPopupMenuEx and sends the probe window here each menu's item texts,
-// read back from the menu in Unicode, before the menu shows. Another process
-// cannot read them itself: under Wine a menu handle means nothing outside the
-// process that made it.
+// read back from the menu in Unicode, before the menu shows: the menu
+// belongs to the agent's process, so it is read there.
 #ifndef TRAYMARK_E2E_MENU_PROBE_H
 #define TRAYMARK_E2E_MENU_PROBE_H
 
