@@ -2,18 +2,57 @@
 
 #include "base/text_ops.h"
 
+/* Under the UTF-8 ANSI code page (65001: a manifest's activeCodePage, or
+   Windows 10's "Beta: Use Unicode UTF-8" setting) IsDBCSLeadByte is false for
+   every byte and CharNextA steps one byte at a time, so a sequence of two to
+   four bytes would count as as many characters and could be cut in two. */
+static int Utf8SequenceLength(BYTE lead)
+{
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    return 1;
+}
+
+int CharSize(const char *text)
+{
+    if (GetACP() != CP_UTF8)
+        return !IsDBCSLeadByte((BYTE)*text) ? 1 : text[1] ? 2 : 0;
+    int length = Utf8SequenceLength((BYTE)*text);
+    for (int i = 1; i < length; i++) {
+        if (!text[i])
+            return 0;
+        if (((BYTE)text[i] & 0xC0) != 0x80)
+            return 1;           /* a lead byte without its continuation bytes stands alone */
+    }
+    return length;
+}
+
+char *NextChar(const char *text)
+{
+    if (!*text)
+        return (char *)text;
+    int size = CharSize(text);
+    if (size == 0)
+        return (char *)text + lstrlenA(text);   /* the rest is a character cut short */
+    return (char *)text + size;
+}
+
 char *FindCharForward(const char *text, char ch)
 {
     const char *p = text;
     while (*p && *p != ch)
-        p = CharNextA(p);
+        p = NextChar(p);
     return (char *)p;
 }
 
 char *FindLastChar(const char *text, char ch)
 {
     const char *last = text;
-    for (const char *p = text; *p; p = CharNextA(p)) {
+    for (const char *p = text; *p; p = NextChar(p)) {
         if (*p == ch)
             last = p;
     }
@@ -23,7 +62,7 @@ char *FindLastChar(const char *text, char ch)
 char *LastCharPtr(const char *text)
 {
     const char *last = text;
-    for (const char *p = text; *p; p = CharNextA(p))
+    for (const char *p = text; *p; p = NextChar(p))
         last = p;
     return (char *)last;
 }
@@ -31,7 +70,7 @@ char *LastCharPtr(const char *text)
 int CountChars(const char *text)
 {
     int count = 0;
-    for (const char *p = text; *p; p = CharNextA(p))
+    for (const char *p = text; *p; p = NextChar(p))
         count++;
     return count;
 }
@@ -40,12 +79,11 @@ void CopyChars(char *out, const char *in, int limit)
 {
     char *o = out;
     for (int copied = 0; copied < limit - 1 && *in; copied++) {
-        if (IsDBCSLeadByte((BYTE)*in)) {
-            if (!in[1])
-                break;          /* a lead byte without its trail byte is dropped */
+        int size = CharSize(in);
+        if (size == 0)
+            break;              /* a character cut short by the terminator is dropped */
+        for (int i = 0; i < size; i++)
             *o++ = *in++;
-        }
-        *o++ = *in++;
     }
     *o = 0;
 }
@@ -62,16 +100,10 @@ void AppendTextBounded(char *out, const char *in, int outSize)
 {
     int used = lstrlenA(out);
     while (*in) {
-        int width = 1;
-        if (IsDBCSLeadByte((BYTE)*in)) {
-            if (!in[1])
-                break;
-            width = 2;
-        }
-        if (used + width >= outSize)
+        int size = CharSize(in);
+        if (size == 0 || used + size >= outSize)
             break;
-        out[used++] = *in++;
-        if (width == 2)
+        for (int i = 0; i < size; i++)
             out[used++] = *in++;
     }
     out[used] = 0;

@@ -14,7 +14,7 @@ void ShortenMenuLabel(char *path)
         return;
 
     int E = CountChars(FindLastChar(path, '.'));
-    const char *name = CharNextA(FindLastChar(path, '\\'));
+    const char *name = NextChar(FindLastChar(path, '\\'));
     int N = CountChars(name);
     int D = L - N;
 
@@ -24,9 +24,10 @@ void ShortenMenuLabel(char *path)
     if (H + kFolderMarkerRoom > D)
         H = D;
 
-    /* Each piece is at most 64 characters of two bytes at most. */
-    char head[2 * LABEL_LIMIT + 8];
-    char tail[2 * LABEL_LIMIT + 8];
+    /* Each piece is a part of the path and a marker: under code page 65001
+       64 characters can take four bytes each, more than the path holds. */
+    char head[PATH_BUFFER_SIZE + 8];
+    char tail[PATH_BUFFER_SIZE + 8];
     CopyChars(head, path, H + 1);
     int m = 0;
     if (D > H) {
@@ -51,16 +52,13 @@ void EscapeAmpersands(char *out, const char *in)
 {
     char *o = out;
     while (*in) {
-        if (IsDBCSLeadByte((BYTE)*in)) {
-            if (!in[1])
-                break;
-            *o++ = *in++;
-            *o++ = *in++;
-            continue;
-        }
+        int size = CharSize(in);
+        if (size == 0)
+            break;              /* a character cut short by the terminator is dropped */
         if (*in == '&')
             *o++ = '&';
-        *o++ = *in++;
+        for (int i = 0; i < size; i++)
+            *o++ = *in++;
     }
     *o = 0;
 }

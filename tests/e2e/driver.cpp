@@ -1,5 +1,6 @@
 #include "tests/e2e/driver.h"
 #include "tests/e2e/shell_tray.h"
+#include "tests/e2e/menu_probe.h"
 
 #include <shellapi.h>
 #include <shlobj.h>
@@ -257,13 +258,17 @@ HANDLE StartTraymark(const char *tail) { return StartTraymarkFrom(TraymarkExe(),
 HANDLE StartTraymarkFrom(const std::string &exe, const char *tail, bool quoted)
 {
     PROCESS_INFORMATION pi;
-    // While the tray probe is up, every copy reports its tray calls to it.
+    // While the tray probe is up, every copy reports its tray calls to it;
+    // while the menu probe is up (and the tray probe is not), its menus.
     bool hooked = TrayHookWanted();
-    if (!Launch(exe, tail ? tail : "", hooked ? CREATE_SUSPENDED : 0, &pi, quoted))
+    bool menuHooked = !hooked && MenuHookWanted();
+    if (!Launch(exe, tail ? tail : "", hooked || menuHooked ? CREATE_SUSPENDED : 0, &pi, quoted))
         return NULL;
     std::string error;
     if (hooked && !ResumeWithTrayHook(pi, &error))
         ADD_FAILURE() << "no tray hook in " << exe << ": " << error;
+    if (menuHooked && !ResumeWithMenuHook(pi, &error))
+        ADD_FAILURE() << "no menu hook in " << exe << ": " << error;
     CloseHandle(pi.hThread);
     g_processes.push_back(pi.hProcess);
     return pi.hProcess;
@@ -813,6 +818,7 @@ bool AgentTest::Start(const char *tail)
 void AgentTest::TearDown()
 {
     StopAll();
+    StopMenuProbe();
     StopHelpViewer();
     ClearMarkers();
     SetWindowsVersion(NULL);

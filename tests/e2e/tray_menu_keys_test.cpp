@@ -1,6 +1,7 @@
 // The tray menu as the user drives it with the keyboard: the fixed items, the
 // help item that comes and goes with the help file, and recent archives.
 #include "tests/e2e/driver.h"
+#include "tests/e2e/menu_probe.h"
 
 using namespace driver;
 
@@ -84,6 +85,30 @@ void SetRecentArchives(int first, int last)
         SetString(HKEY_CURRENT_USER, kFileMenuKey, ("filemenu" + number).c_str(),
                   ("C:\\Archives\\archive" + number + ".zip").c_str());
     }
+}
+
+// A character of 0x80 and above in the code page in force: under a double-byte
+// one a character of two bytes, the second a backslash; else 0xE9.
+std::string HighCharacter()
+{
+    CPINFO info;
+    if (!GetCPInfo(CP_ACP, &info) || info.MaxCharSize != 2)
+        return "\xE9";
+    for (int lead = 0x81; lead <= 0xFE; lead++) {
+        const char c[3] = { (char)lead, '\\', 0 };
+        WCHAR wide[2];
+        if (IsDBCSLeadByte((BYTE)lead) && MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, c, 2, wide, 2) == 1)
+            return c;
+    }
+    return "";
+}
+
+// What the menu shows for ANSI text of the code page in force.
+std::wstring Shown(const std::string &text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], (int)wide.size()) - 1);
+    return wide;
 }
 
 }  // namespace
@@ -228,4 +253,35 @@ TEST_F(AgentTest, RecentArchiveCommandsOpenWhatTheValueHoldsNow)
     ResetLaunchLog();
     PostMessageA(window, WM_COMMAND, 1040, 0);
     EXPECT_EQ(Lines({ ExpectedLaunch(""), ExpectedLaunch("/favorites") }), LaunchesUpToMarker(window));
+}
+
+// Cut labels keep whole characters of the code page in force, ampersands show
+// as themselves, and the whole path reaches Corvex.
+TEST_F(AgentTest, AnsiTextRecentArchiveLabelsAsTheMenuShowsThem)
+{
+    char asked[16];
+    if (GetEnvironmentVariableA("TRAYMARK_CODE_PAGE", asked, sizeof asked))
+        ASSERT_EQ(std::string(asked), std::to_string(GetACP())) << "the run's locale gave another code page";
+    const std::string c = HighCharacter();
+    ASSERT_FALSE(c.empty());
+    auto times = [&](int n) { std::string s; while (n-- > 0) s += c; return s; };
+    const struct { std::string path, label; } rows[] = {
+        { "C:\\Archives\\" + times(70), "C:\\...\\" + times(54) + "..." },
+        { "C:\\" + times(60) + "\\report.zip", "C:\\" + times(47) + "...\\report.zip" },
+        { "C:\\Archives\\Tom & " + c + ".zip", "C:\\Archives\\Tom && " + c + ".zip" },
+    };
+    InstallCorvex();
+    for (int i = 0; i < 3; i++)   // the highest number comes first
+        SetString(HKEY_CURRENT_USER, kFileMenuKey, ("filemenu" + std::to_string(3 - i)).c_str(),
+                  rows[i].path.c_str());
+    ASSERT_TRUE(StartMenuProbe());
+    ASSERT_TRUE(Start());
+
+    ASSERT_NE((HWND)NULL, OpenTrayMenu(window, pid));
+    std::vector<std::wstring> texts = WaitForMenuTexts();
+    ASSERT_GE(texts.size(), 3u);
+    for (int i = 0; i < 3; i++)
+        EXPECT_TRUE(Shown(rows[i].label) == texts[i]) << "label " << i << " of code page " << GetACP();
+    ChooseFromTop(0);
+    EXPECT_EQ(Launch("\"" + rows[0].path + "\""), ObserveCommand(window, pid));
 }

@@ -12,8 +12,9 @@
 
 namespace {
 
-using unit::kHyo;
-using unit::kSo;
+// Characters of the double-byte code page in force (unit_fixture.h).
+const std::string kWide1 = unit::Wide1();
+const std::string kWide2 = unit::Wide2();
 
 std::string Rep(const std::string &ch, int n)
 {
@@ -97,21 +98,34 @@ TEST(ShortenMenuLabelTest, WholeNameKeepsFolderStartOfSixtyMinusN)
 
 TEST(ShortenMenuLabelTest, DoubleByteCharactersAreNeverSplit)
 {
-    REQUIRE_CP932();
+    REQUIRE_DOUBLE_BYTE_CP();
     CheckLabels({
-        {"64 double-byte characters are kept", "C:\\" + Rep(kHyo, 57) + ".zip",
-         "C:\\" + Rep(kHyo, 57) + ".zip"},
-        {"65 characters", "C:\\" + Rep(kHyo, 58) + ".zip", "C:\\" + Rep(kHyo, 58) + "..."},
-        {"cut in the folder", "C:\\" + Rep(kHyo, 60) + "\\report.zip",
-         "C:\\" + Rep(kHyo, 47) + "...\\report.zip"},
-        {"cut in the name", "C:\\archives\\" + Rep(kSo, 73), "C:\\...\\" + Rep(kSo, 54) + "..."},
-        {"both cuts", Rep(kHyo, 10) + "\\" + Rep(kSo, 70),
-         Rep(kHyo, 3) + "...\\" + Rep(kSo, 54) + "..."},
-        {"dot after a double-byte stem", "C:\\a\\" + Rep(kSo, 55) + ".abcd",
-         "C:\\a\\" + Rep(kSo, 55) + "..."},
-        {"name ending in a dot", "C:\\" + Rep(kSo, 60) + "\\abcd.",
-         "C:\\" + Rep(kSo, 52) + "...\\abcd..."},
+        {"64 double-byte characters are kept", "C:\\" + Rep(kWide1, 57) + ".zip",
+         "C:\\" + Rep(kWide1, 57) + ".zip"},
+        {"65 characters", "C:\\" + Rep(kWide1, 58) + ".zip", "C:\\" + Rep(kWide1, 58) + "..."},
+        {"cut in the folder", "C:\\" + Rep(kWide1, 60) + "\\report.zip",
+         "C:\\" + Rep(kWide1, 47) + "...\\report.zip"},
+        {"cut in the name", "C:\\archives\\" + Rep(kWide2, 73), "C:\\...\\" + Rep(kWide2, 54) + "..."},
+        {"both cuts", Rep(kWide1, 10) + "\\" + Rep(kWide2, 70),
+         Rep(kWide1, 3) + "...\\" + Rep(kWide2, 54) + "..."},
+        {"dot after a double-byte stem", "C:\\a\\" + Rep(kWide2, 55) + ".abcd",
+         "C:\\a\\" + Rep(kWide2, 55) + "..."},
+        {"name ending in a dot", "C:\\" + Rep(kWide2, 60) + "\\abcd.",
+         "C:\\" + Rep(kWide2, 52) + "...\\abcd..."},
     });
+}
+
+TEST(ShortenMenuLabelTest, Utf8SequencesAreNeverSplit)
+{
+    REQUIRE_UTF8_CP();
+    const std::string a3 = "\xE3\x81\x82";
+    CheckLabels({
+        {"cut in the name", "C:\\Archives\\" + Rep(a3, 70), "C:\\...\\" + Rep(a3, 54) + "..."},
+        {"cut in the folder", "C:\\" + Rep(a3, 60) + "\\report.zip",
+         "C:\\" + Rep(a3, 47) + "...\\report.zip"},
+        {"no backslash: the name starts after the first character", Rep(a3, 70), Rep(a3, 61) + "..."},
+    });
+    EXPECT_EQ("a&&", Escape("a&\xE3\x81"));   // a sequence cut short by the terminator is dropped
 }
 
 TEST(EscapeAmpersandsTest, DoublesEveryAmpersand)
@@ -129,9 +143,9 @@ TEST(EscapeAmpersandsTest, DoublesEveryAmpersand)
 
 TEST(EscapeAmpersandsTest, DoubleByteText)
 {
-    REQUIRE_CP932();
-    EXPECT_EQ(std::string(kHyo) + "&&" + kSo, Escape(std::string(kHyo) + "&" + kSo));
-    EXPECT_EQ("a&&", Escape("a&\x95"));    // a lead byte before the terminator is dropped
+    REQUIRE_DOUBLE_BYTE_CP();
+    EXPECT_EQ(kWide1 + "&&" + kWide2, Escape(kWide1 + "&" + kWide2));
+    EXPECT_EQ("a&&", Escape("a&" + unit::LoneLead()));   // a lead byte before the terminator is dropped
 }
 
 TEST(EscapeAmpersandsTest, HighBytesAreCharactersInSingleByteCodePage)
@@ -150,31 +164,77 @@ struct Lcg {
     int Below(int n) { return (int)(Next() % (unsigned)n); }
 };
 
+// Bytes of a whole character that starts with b; the generated text holds
+// whole UTF-8 sequences only.
+size_t WholeCharBytes(BYTE b)
+{
+    if (unit::IsUtf8CodePage())
+        return b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+    return IsDBCSLeadByte(b) ? 2 : 1;
+}
+
+size_t CharBytes(const std::string &s, size_t i)
+{
+    size_t n = WholeCharBytes((BYTE)s[i]);
+    return i + n <= s.size() ? n : s.size() - i;
+}
+
 // Byte offsets where characters start, plus the end.
 std::vector<size_t> CharStarts(const std::string &s)
 {
     std::vector<size_t> starts;
-    size_t i = 0;
-    while (i < s.size()) {
+    for (size_t i = 0; i < s.size(); i += CharBytes(s, i))
         starts.push_back(i);
-        i += (IsDBCSLeadByte((BYTE)s[i]) && i + 1 < s.size()) ? 2 : 1;
-    }
     starts.push_back(s.size());
     return starts;
 }
 
+// The generator's characters of 0x80 and above, taken from the code page in
+// force: its single bytes, and double bytes with every kind of trail byte.
+struct HighAlphabet { std::vector<std::string> single, twoByte; };
+
+const HighAlphabet &CodePageAlphabet()
+{
+    static const HighAlphabet alphabet = [] {
+        HighAlphabet a;
+        if (unit::IsUtf8CodePage()) {
+            a.twoByte = {"\xC3\xA9", "\xE3\x81\x82", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
+            return a;
+        }
+        if (!unit::IsDoubleByteCodePage()) {
+            a.single = {"\xE9", "\xFC", "\x95", "\xDF"};
+            return a;
+        }
+        for (int b = 0x80; b <= 0xFF; b++) {
+            const char one[2] = { (char)b, 0 };
+            WCHAR wide[2];
+            if (!IsDBCSLeadByte((BYTE)b) && MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, one, 1, wide, 2) == 1)
+                a.single.push_back(one);
+        }
+        const std::string found[] = {
+            unit::FindDoubleByte(unit::IsBackslash, 0), unit::FindDoubleByte(unit::IsBackslash, 1),
+            unit::FindDoubleByte(unit::IsAsciiLetter, 0), unit::FindDoubleByte(unit::IsAsciiLetter, 40),
+            unit::FindDoubleByte(unit::IsLeadByte, 0), unit::FindDoubleByte(unit::IsLeadByte, 3000),
+        };
+        for (const std::string &c : found)
+            if (!c.empty())
+                a.twoByte.push_back(c);
+        return a;
+    }();
+    return alphabet;
+}
+
+std::string Pick(Lcg &rng, const std::vector<std::string> &from) { return from[rng.Below((int)from.size())]; }
+
 std::string RandomChar(Lcg &rng, bool dbcs)
 {
     static const char *const kSingle[] = {"a", "Z", "7", " ", "-", "~", "_", "(", ")", "'"};
-    static const char *const kHigh1252[] = {"\xE9", "\xFC", "\x95", "\xDF"};
-    static const char *const kHigh932[] = {"\xB1", "\xDF", "\xA6"};
-    static const char *const kDouble[] = {"\x95\x5C", "\x83\x5C", "\x81\x5C", "\x88\x9F",
-                                          "\x81\x40", "\x95\x95", "\x82\xA0", "\xE0\x40"};
+    const HighAlphabet &high = CodePageAlphabet();
     int r = rng.Below(100);
     if (r < 10) return ".";
     if (r < 15) return "&";
-    if (r < 22) return dbcs ? kHigh932[rng.Below(3)] : kHigh1252[rng.Below(4)];
-    if (dbcs && r < 50) return kDouble[rng.Below(8)];
+    if (r < 22 && !high.single.empty()) return Pick(rng, high.single);
+    if (dbcs && r < 50) return Pick(rng, high.twoByte);
     return kSingle[rng.Below(10)];
 }
 
@@ -226,11 +286,10 @@ bool Unescape(const std::string &escaped, std::string *out)
 
 bool NoSplitCharacter(const std::string &s)
 {
-    for (size_t i = 0; i < s.size(); i++) {
-        if (IsDBCSLeadByte((BYTE)s[i]) && ++i >= s.size())
-            return false;
-    }
-    return true;
+    size_t i = 0;
+    while (i < s.size())
+        i += WholeCharBytes((BYTE)s[i]);
+    return i == s.size();
 }
 
 bool GuardsIntact(const unsigned char *p, size_t n)
@@ -307,7 +366,7 @@ testing::AssertionResult LabelShapeHolds(const std::string &path, const std::str
 
 void CheckGeneratedPaths(bool dbcs)
 {
-    Lcg rng = {dbcs ? 932u : 1252u};
+    Lcg rng = {GetACP()};
     int shortened = 0, corners = 0, doubleByte = 0, failures = 0;
     for (int n = 0; n < 4000 && failures < 5; n++) {
         std::string path = RandomPath(rng, dbcs);
@@ -360,5 +419,5 @@ void CheckGeneratedPaths(bool dbcs)
 
 TEST(MenuLabelPropertyTest, GeneratedPaths)
 {
-    CheckGeneratedPaths(unit::IsCodePage932());
+    CheckGeneratedPaths(unit::IsDoubleByteCodePage() || unit::IsUtf8CodePage());
 }

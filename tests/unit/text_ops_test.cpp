@@ -11,15 +11,16 @@
 
 namespace {
 
-using unit::kHyo;
-using unit::kSo;
-// A character whose trail byte is itself in the lead-byte range.
-const char kLeadTrail[] = "\x95\x95";
+// Characters of the double-byte code page in force (unit_fixture.h).
+const std::string kWide1 = unit::Wide1();
+const std::string kWide2 = unit::Wide2();
+const std::string kLeadTrail = unit::LeadTrail();
+const std::string kLone = unit::LoneLead();
 
-// Cases marked cp932 only count under the double-byte code page.
-bool Applies(bool cp932)
+// Cases marked dbcs only count under a double-byte code page.
+bool Applies(bool dbcs)
 {
-    return !cp932 || unit::IsCodePage932();
+    return !dbcs || unit::IsDoubleByteCodePage();
 }
 
 std::string S(const std::string &a, const std::string &b = "", const std::string &c = "",
@@ -50,7 +51,7 @@ std::string RunCopyChars(const std::string &in, int limit, char *out, int outSiz
     return out;
 }
 
-struct TextCase { std::string text; int expected; bool cp932; };
+struct TextCase { std::string text; int expected; bool dbcs; };
 
 struct CopyCase { std::string in; int limit; std::string expected; };
 
@@ -80,11 +81,11 @@ TEST(FindCharForwardTest, SingleByteText)
 
 TEST(FindCharForwardTest, TrailByteIsNeverTheCharacter)
 {
-    REQUIRE_CP932();
+    REQUIRE_BACKSLASH_TRAIL();
     CheckOffsets(FindCharForward, {
-        {S(kHyo, "\\x"), '\\', 2},
-        {S(kHyo, kSo), '\\', 4},            // no real backslash
-        {S("a", kSo, kHyo, "\\"), '\\', 5},
+        {S(kWide1, "\\x"), '\\', 2},
+        {S(kWide1, kWide2), '\\', 4},            // no real backslash
+        {S("a", kWide2, kWide1, "\\"), '\\', 5},
         {S(kLeadTrail, "\\"), '\\', 2},
     });
 }
@@ -102,12 +103,12 @@ TEST(FindLastCharTest, SingleByteText)
 
 TEST(FindLastCharTest, TrailByteIsNeverTheCharacter)
 {
-    REQUIRE_CP932();
+    REQUIRE_BACKSLASH_TRAIL();
     CheckOffsets(FindLastChar, {
-        {S("x\\", kHyo, kSo), '\\', 1},
-        {S(kHyo, kSo), '\\', 0},
-        {S("C:\\", kSo, "\\", kHyo), '\\', 5},
-        {S("a.", kHyo, kLeadTrail), '.', 1},
+        {S("x\\", kWide1, kWide2), '\\', 1},
+        {S(kWide1, kWide2), '\\', 0},
+        {S("C:\\", kWide2, "\\", kWide1), '\\', 5},
+        {S("a.", kWide1, kLeadTrail), '.', 1},
     });
 }
 
@@ -117,12 +118,12 @@ TEST(LastCharPtrTest, PointsAtTheLastWholeCharacter)
         {"abc", 2, false},
         {"a", 0, false},
         {"", 0, false},
-        {S("a", kHyo), 1, true},
-        {S(kHyo), 0, true},
-        {S(kSo, kLeadTrail), 2, true},
+        {S("a", kWide1), 1, true},
+        {S(kWide1), 0, true},
+        {S(kWide2, kLeadTrail), 2, true},
     };
     for (const TextCase &c : cases) {
-        if (!Applies(c.cp932))
+        if (!Applies(c.dbcs))
             continue;
         const char *t = c.text.c_str();
         EXPECT_EQ(c.expected, LastCharPtr(t) - t) << "text \"" << c.text << "\"";
@@ -134,12 +135,12 @@ TEST(CountCharsTest, CountsCharactersNotBytes)
     const TextCase cases[] = {
         {"", 0, false},
         {"C:\\a.zip", 8, false},
-        {S(kHyo, kSo), 2, true},
-        {S("a\\", kHyo, "\\b"), 5, true},
+        {S(kWide1, kWide2), 2, true},
+        {S("a\\", kWide1, "\\b"), 5, true},
         {S(kLeadTrail, kLeadTrail, kLeadTrail), 3, true},
     };
     for (const TextCase &c : cases) {
-        if (!Applies(c.cp932))
+        if (!Applies(c.dbcs))
             continue;
         EXPECT_EQ(c.expected, CountChars(c.text.c_str())) << "text \"" << c.text << "\"";
     }
@@ -148,7 +149,7 @@ TEST(CountCharsTest, CountsCharactersNotBytes)
 TEST(CountCharsTest, SingleByteCodePageCountsEveryByte)
 {
     REQUIRE_SINGLE_BYTE_CP();
-    EXPECT_EQ(4, CountChars(S(kHyo, kSo).c_str()));
+    EXPECT_EQ(4, CountChars("\x95\x5C\x83\x5C"));
 }
 
 TEST(CopyCharsTest, LimitCountsCharactersAndTerminates)
@@ -164,43 +165,76 @@ TEST(CopyCharsTest, LimitCountsCharactersAndTerminates)
 
 TEST(CopyCharsTest, DoubleByteCharactersStayWhole)
 {
-    REQUIRE_CP932();
+    REQUIRE_DOUBLE_BYTE_CP();
     CheckCopyChars({
-        {S(kHyo, kSo, "a"), 3, S(kHyo, kSo)},
-        {S(kHyo, kSo), 2, S(kHyo)},
-        {S("a", kHyo), 2, "a"},
+        {S(kWide1, kWide2, "a"), 3, S(kWide1, kWide2)},
+        {S(kWide1, kWide2), 2, S(kWide1)},
+        {S("a", kWide1), 2, "a"},
         {S(kLeadTrail, kLeadTrail), 2, S(kLeadTrail)},
-        {S("ab\x95"), 10, "ab"},                 // lead byte before the terminator
-        {S(kSo, "\x95"), 3, S(kSo)},
+        {S("ab", kLone), 10, "ab"},              // lead byte before the terminator
+        {S(kWide2, kLone), 3, S(kWide2)},
     });
 }
 
 TEST(CopyCharsTest, FullDoubleByteLimitFitsTwiceTheCharacters)
 {
-    REQUIRE_CP932();
+    REQUIRE_DOUBLE_BYTE_CP();
     std::string in;
     for (int i = 0; i < 10; i++)
-        in += kSo;
+        in += kWide2;
     char out[64];
     // limit 4: 3 characters, 2 * 3 + 1 bytes.
-    EXPECT_EQ(S(kSo, kSo, kSo), RunCopyChars(in, 4, out, sizeof out));
+    EXPECT_EQ(S(kWide2, kWide2, kWide2), RunCopyChars(in, 4, out, sizeof out));
     EXPECT_EQ('\xCD', out[7]);
+}
+
+// Under 65001 IsDBCSLeadByte and CharNextA see single bytes only.
+const char kA3[] = "\xE3\x81\x82";         // U+3042, three bytes
+const char kSmile4[] = "\xF0\x9F\x98\x80";  // U+1F600, four bytes
+
+TEST(CountCharsTest, Utf8SequenceIsOneCharacter)
+{
+    REQUIRE_UTF8_CP();
+    const TextCase counts[] = {
+        {S(kA3, "a\xC2\xAE"), 3, false},
+        {S(kSmile4, kA3), 2, false},
+        {"\xE3" "a\x81", 3, false},       // a lead byte without its sequence stands alone
+    };
+    for (const TextCase &c : counts)
+        EXPECT_EQ(c.expected, CountChars(c.text.c_str())) << "text \"" << c.text << "\"";
+    const std::string last = S("a", kSmile4);
+    EXPECT_EQ(1, LastCharPtr(last.c_str()) - last.c_str());
+}
+
+TEST(CopyCharsTest, Utf8SequencesStayWhole)
+{
+    REQUIRE_UTF8_CP();
+    CheckCopyChars({
+        {S(kA3, kA3, "a"), 2, kA3},
+        {S("a", kSmile4, "b"), 3, S("a", kSmile4)},
+        {S("ab", "\xE3\x81"), 10, "ab"},    // a sequence cut short by the terminator
+    });
+    char out[16];
+    memset(out, 0xCD, sizeof out);
+    strcpy(out, "ab");
+    AppendTextBounded(out, S(kA3, "c").c_str(), 5);   // the sequence would need six bytes
+    EXPECT_EQ("ab", std::string(out));
 }
 
 TEST(CopyTextBoundedTest, CopiesWholeCharactersThatFit)
 {
-    struct Case { std::string in; int size; std::string expected; bool cp932; };
+    struct Case { std::string in; int size; std::string expected; bool dbcs; };
     const Case cases[] = {
         {"abcdef", 4, "abc", false},
         {"abc", 4, "abc", false},
         {"abc", 1, "", false},
-        {S("a", kHyo), 3, "a", true},     // the character would leave no room for NUL
-        {S("a", kHyo), 4, S("a", kHyo), true},
-        {S("a\x95"), 8, "a", true},
+        {S("a", kWide1), 3, "a", true},     // the character would leave no room for NUL
+        {S("a", kWide1), 4, S("a", kWide1), true},
+        {S("a", kLone), 8, "a", true},
     };
     char out[16];
     for (const Case &c : cases) {
-        if (!Applies(c.cp932))
+        if (!Applies(c.dbcs))
             continue;
         memset(out, 0xCD, sizeof out);
         CopyTextBounded(out, c.in.c_str(), c.size);
@@ -211,17 +245,17 @@ TEST(CopyTextBoundedTest, CopiesWholeCharactersThatFit)
 
 TEST(AppendTextBoundedTest, AppendsWithinTheBuffer)
 {
-    struct Case { std::string start, in; int size; std::string expected; bool cp932; };
+    struct Case { std::string start, in; int size; std::string expected; bool dbcs; };
     const Case cases[] = {
         {"C:\\", "dir", 16, "C:\\dir", false},
         {"abc", "def", 5, "abcd", false},
         {"abcd", "e", 5, "abcd", false},
-        {"ab", S(kHyo, kSo), 5, S("ab", kHyo), true},
-        {"ab", S(kHyo, kSo), 4, "ab", true},
+        {"ab", S(kWide1, kWide2), 5, S("ab", kWide1), true},
+        {"ab", S(kWide1, kWide2), 4, "ab", true},
     };
     char out[32];
     for (const Case &c : cases) {
-        if (!Applies(c.cp932))
+        if (!Applies(c.dbcs))
             continue;
         memset(out, 0xCD, sizeof out);
         strcpy(out, c.start.c_str());
@@ -229,4 +263,14 @@ TEST(AppendTextBoundedTest, AppendsWithinTheBuffer)
         EXPECT_EQ(c.expected, std::string(out)) << "in \"" << c.in << "\" size " << c.size;
         EXPECT_EQ('\xCD', out[c.size]) << "in \"" << c.in << "\"";
     }
+}
+
+// The Unix locale of a run gives Wine its code page; a locale the machine lacks
+// would quietly leave 1252 and skip every double-byte row.
+TEST(CodePageOfTheRun, IsTheOneTheRunAsksFor)
+{
+    char asked[16];
+    if (!GetEnvironmentVariableA("TRAYMARK_CODE_PAGE", asked, sizeof asked))
+        GTEST_SKIP() << "the run names no code page";
+    EXPECT_EQ(std::string(asked), std::to_string(GetACP()));
 }

@@ -27,19 +27,90 @@ static const char kCachePathsKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\Paths";
 static const char kScratchRoot[] = "C:\\TraymarkUnit";
 
-// Code page 932 characters whose trail byte is a backslash.
-static const char kHyo[] = "\x95\x5C";   // 表
-static const char kSo[] = "\x83\x5C";    // ソ
+// --- Text of the ANSI code page in force -----------------------------------
+// The double-byte rows take their characters from the code page the run is
+// under (932, 936, 949, 950), so that each row checks a real character there.
 
-inline bool IsCodePage932()
+// Two bytes that make one character of the code page and come back unchanged
+// from Unicode.
+inline bool IsRealDoubleByte(BYTE lead, BYTE trail)
 {
-    return GetACP() == 932;
+    const char bytes[3] = { (char)lead, (char)trail, 0 };
+    WCHAR wide[2];
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, 2, wide, 2) != 1)
+        return false;
+    char back[4];
+    BOOL lossy = FALSE;
+    return WideCharToMultiByte(CP_ACP, 0, wide, 1, back, sizeof back, NULL, &lossy) == 2 && !lossy &&
+           back[0] == bytes[0] && back[1] == bytes[1];
 }
 
+// The skip-th real character (from 0) whose trail byte passes the test, or "".
+inline std::string FindDoubleByte(bool (*trailWanted)(BYTE), int skip = 0)
+{
+    for (int lead = 0x81; lead <= 0xFE; lead++) {
+        if (!IsDBCSLeadByte((BYTE)lead))
+            continue;
+        for (int trail = 0x40; trail <= 0xFE; trail++) {
+            if (trailWanted((BYTE)trail) && IsRealDoubleByte((BYTE)lead, (BYTE)trail) && skip-- == 0)
+                return std::string(1, (char)lead) + (char)trail;
+        }
+    }
+    return "";
+}
+
+inline bool IsBackslash(BYTE b) { return b == '\\'; }
+inline bool IsLeadByte(BYTE b) { return IsDBCSLeadByte(b) != 0; }
+inline bool IsAsciiLetter(BYTE b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
+
+inline UINT MaxCharSize()
+{
+    CPINFO info;
+    return GetCPInfo(CP_ACP, &info) ? info.MaxCharSize : 0;
+}
+inline bool IsDoubleByteCodePage() { return MaxCharSize() == 2; }
+
+// Trail bytes that are backslashes exist in 932, 936 and 950, not in 949.
+inline bool HasBackslashTrail() { return !FindDoubleByte(IsBackslash, 1).empty(); }
+
+// Two characters for the rows that cut, count and search: with a backslash as
+// trail byte where the code page has such, else with a letter.
+inline const std::string &Wide1()
+{
+    static const std::string c = HasBackslashTrail() ? FindDoubleByte(IsBackslash, 0)
+                                                     : FindDoubleByte(IsAsciiLetter, 0);
+    return c;
+}
+inline const std::string &Wide2()
+{
+    static const std::string c = HasBackslashTrail() ? FindDoubleByte(IsBackslash, 1)
+                                                     : FindDoubleByte(IsAsciiLetter, 1);
+    return c;
+}
+// A character whose trail byte is itself in the lead-byte range.
+inline const std::string &LeadTrail()
+{
+    static const std::string c = FindDoubleByte(IsLeadByte, 0);
+    return c;
+}
+// A lead byte on its own, as a text cut after it leaves it.
+inline std::string LoneLead() { return Wide1().substr(0, 1); }
+
+// Rows written in code page 932's own bytes, for the tests that run under 932 only.
+inline bool IsCodePage932() { return GetACP() == 932; }
 #define REQUIRE_CP932() \
     if (!unit::IsCodePage932()) GTEST_SKIP() << "needs the double-byte code page 932"
+// Code page 65001: a manifest's activeCodePage, or Windows' UTF-8 setting.
+inline bool IsUtf8CodePage() { return GetACP() == CP_UTF8; }
+#define REQUIRE_UTF8_CP() \
+    if (!unit::IsUtf8CodePage()) GTEST_SKIP() << "needs the UTF-8 code page 65001"
+#define REQUIRE_DOUBLE_BYTE_CP() \
+    if (!unit::IsDoubleByteCodePage()) GTEST_SKIP() << "needs a double-byte code page"
+#define REQUIRE_BACKSLASH_TRAIL() \
+    if (!unit::IsDoubleByteCodePage() || !unit::HasBackslashTrail()) \
+        GTEST_SKIP() << "needs a code page with backslashes as trail bytes"
 #define REQUIRE_SINGLE_BYTE_CP() \
-    if (unit::IsCodePage932()) GTEST_SKIP() << "needs a single-byte code page"
+    if (unit::MaxCharSize() != 1) GTEST_SKIP() << "needs a single-byte code page"
 
 inline bool KeyExists(HKEY root, const std::string &subkey)
 {

@@ -71,9 +71,9 @@ TEST_F(VolatileFoldersTest, ExpandLongPathShapes)
 
 TEST_F(VolatileFoldersTest, DoubleByteFolderName)
 {
-    REQUIRE_CP932();
+    REQUIRE_BACKSLASH_TRAIL();
     // The trail byte 0x5C of this character must not split the component.
-    std::string dbcs = Scratch() + "\\x\x95\x5Cy";
+    std::string dbcs = Scratch() + "\\x" + unit::Wide1() + "y";
     unit::MakeFolders(dbcs + "\\Long Folder Name");
     std::string shortLast = unit::ShortPath(dbcs + "\\Long Folder Name");
     ASSERT_FALSE(shortLast.empty());
@@ -152,6 +152,29 @@ TEST(StartsWithFolder, PrefixIgnoringCase)
     for (const Case &c : cases)
         EXPECT_EQ(c.inside, StartsWithFolder(c.path, c.longForm, c.shortForm) != 0)
             << c.path << " / " << c.longForm << " / " << c.shortForm;
+
+    // Case is folded as the code page has it: 0xC4 and 0xE4 are one letter in
+    // 1252, two in 874; a trail byte 'A' is no letter to fold.
+    std::string upperTrail, lowerTrail;
+    for (int lead = 0x81; lead <= 0xFE && upperTrail.empty(); lead++) {
+        if (IsDBCSLeadByte((BYTE)lead) && unit::IsRealDoubleByte((BYTE)lead, 'A') &&
+            unit::IsRealDoubleByte((BYTE)lead, 'a')) {
+            upperTrail = "C:\\" + std::string(1, (char)lead) + "A";
+            lowerTrail = "C:\\" + std::string(1, (char)lead) + "a\\x.zip";
+        }
+    }
+    const struct { UINT codePage; std::string folder, path; int inside; } pageCases[] = {
+        { 1252, "C:\\Temp\xC4", "c:\\temp\xE4\\a.zip", 1 },
+        { 874, "C:\\Temp\xC4", "c:\\temp\xE4\\a.zip", 0 },
+        { 932, upperTrail, lowerTrail, 0 }, { 936, upperTrail, lowerTrail, 0 },
+        { 949, upperTrail, lowerTrail, 0 }, { 950, upperTrail, lowerTrail, 0 },
+    };
+    for (const auto &c : pageCases) {
+        if (c.codePage != GetACP())
+            continue;
+        ASSERT_FALSE(c.folder.empty()) << "no letter trail bytes in code page " << c.codePage;
+        EXPECT_EQ(c.inside, StartsWithFolder(c.path.c_str(), c.folder.c_str(), "") != 0) << c.path;
+    }
 }
 
 TEST_F(VolatileFoldersTest, RefreshFromBothSourcesAndFilter)
