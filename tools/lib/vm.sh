@@ -83,7 +83,9 @@ vm_image_build() {
   echo "disk image made in $((SECONDS - s)) s; making its Wine prefix..."
   s=$SECONDS
   # The one boot that writes to the image; the guest removes its copy of our tree.
-  if ! VM_IMAGE="$tmp" VM_WRITABLE=1 vm_job 900 "" bash -c \
+  # No time factor is known yet: on a loaded host (four guests on two cores)
+  # a wineboot under software emulation took over 900 s.
+  if ! VM_IMAGE="$tmp" VM_WRITABLE=1 vm_job 2700 "" bash -c \
       '. tools/lib/wine-env.sh && start_display_if_needed && make_prefix "$VM_PREFIX_TEMPLATE"; s=$?; stop_display; exit $s'; then
     rm -f "$tmp"
     exec {lock}>&-
