@@ -79,17 +79,54 @@ class Mirror(unittest.TestCase):
             ("only other archives", {
                 "sources.list.d/node.list": "deb https://deb.nodesource.com/node_20.x nodistro main\n",
             }, None),
+            # Debian's cloud images: the URI is a local list of mirrors.
+            ("a mirror+file: list", {
+                "sources.list.d/debian.sources": "Types: deb\nURIs: mirror+file://{etc}/mirrors/debian.list\n"
+                                                 "Suites: bookworm bookworm-updates\nComponents: main\n",
+                "mirrors/debian.list": "# the nearest first\nmirror+file:/nested.list\n"
+                                       "https://cdn.example.net/debian/\tpriority:1\nhttp://deb.debian.org/debian\n",
+            }, "https://cdn.example.net/debian"),
+            # Docker's repository: a Debian suite's name, but not Debian's archive.
+            ("a vendor repository beside Debian's", {
+                "sources.list.d/debian.sources": "Types: deb\nURIs: http://deb.debian.org/debian\n"
+                                                 "Suites: trixie trixie-updates\nComponents: main\n",
+                "sources.list.d/docker.list": "deb [arch=amd64 signed-by=/etc/apt/keyrings/docker.asc] "
+                                              "https://download.docker.com/linux/debian trixie stable\n",
+            }, "http://deb.debian.org/debian"),
+            ("Enabled: no, in any case", {
+                "sources.list.d/debian.sources": "Types: deb\nURIs: http://off.example/debian\nSuites: bookworm\n"
+                                                 "Components: main\nenabled: No\n\n"
+                                                 "Types: deb\nURIs:\n http://on.example/debian\n"
+                                                 "Suites: bookworm\nComponents: contrib\n main\n",
+            }, "http://on.example/debian"),
+            # apt reads sources.list.d by name, whatever the format.
+            ("a .sources file before a .list file", {
+                "sources.list.d/a-mirror.sources": "Types: deb\nURIs: http://first.example/debian\n"
+                                                   "Suites: bookworm-updates\nComponents: main\n",
+                "sources.list.d/b-debian.list": "deb http://second.example/debian bookworm main\n",
+                "sources.list.d/c~backup.list": "deb http://ignored.example/debian bookworm main\n",
+            }, "http://first.example/debian"),
+            ("security and other suites only, named in the one line", {
+                "sources.list": "deb http://deb.debian.org/debian-security bookworm-security main\n"
+                                "deb http://deb.debian.org/debian bookworm-backports main\n"
+                                "deb https://download.docker.com/linux/debian bookworm stable\n",
+            }, None),
         ]
         for name, files, mirror in cases:
             with self.subTest(name), tempfile.TemporaryDirectory() as etc:
                 os.makedirs(os.path.join(etc, "sources.list.d"))
                 for path, text in files.items():
+                    os.makedirs(os.path.dirname(os.path.join(etc, path)), exist_ok=True)
                     with open(os.path.join(etc, path), "w") as f:
-                        f.write(text)
+                        f.write(text.replace("{etc}", etc))
                 r = bash('. "$top/tools/lib/trees.sh"; tree_mirror "$1"', etc, text=True)
                 if mirror is None:
                     self.assertEqual(r.returncode, 1, r.stdout)
+                    self.assertEqual(r.stderr.count("\n"), 1, r.stderr)
                     self.assertIn("name no Debian mirror", r.stderr)
+                    # What was found is named, so the user sees why it was passed over.
+                    for line in files.get("sources.list", "").splitlines():
+                        self.assertIn(line.split(None, 1)[1], r.stderr)
                 else:
                     self.assertEqual((r.returncode, r.stdout), (0, mirror + "\n"), r.stderr)
 

@@ -9,8 +9,8 @@
 # status beside it.
 # Source it after setting $top; it touches nothing until its functions run.
 
-. "$top/tools/lib/trees.sh"
-. "$top/tools/lib/wine-env.sh"   # scaled: a bound stretched by the guest's time factor
+. "$top/tools/lib/lane.sh"      # the trees, the user's knobs
+. "$top/tools/lib/scaled.sh"    # a bound stretched by the guest's time factor
 
 VM_DIR="$top/build/vm"
 # The job's folder, one per boot (vm_job), so that two lanes can run at once.
@@ -46,7 +46,10 @@ vm_lane() {
     echo "the Wine $LANE lane's tree is not built: $LANE_TREE" >&2
     return 1
   fi
-  VM_IMAGE_FILE="$TREE_CACHE/images/${LANE_TREE##*/}-$(cat "$top/tools/lib/vm-init" "$top/tools/lib/wine-env.sh" | sha256sum | cut -c1-12).img"
+  # The image holds the guest's first process and a prefix made by make_prefix:
+  # the rest of the Wine set-up may change without a new image.
+  VM_IMAGE_FILE="$TREE_CACHE/images/${LANE_TREE##*/}-$({ cat "$top/tools/lib/vm-init"
+    sed -n '/^make_prefix()/,/^}/p' "$top/tools/lib/wine-env.sh"; } | sha256sum | cut -c1-12).img"
 }
 
 # vm_image_build: a raw ext4 image of the lane's tree (sparse, 6 GiB; about
@@ -80,7 +83,9 @@ vm_image_build() {
   echo "disk image made in $((SECONDS - s)) s; making its Wine prefix..."
   s=$SECONDS
   # The one boot that writes to the image; the guest removes its copy of our tree.
-  if ! VM_IMAGE="$tmp" VM_WRITABLE=1 vm_job 900 "" bash -c \
+  # No time factor is known yet: on a loaded host (four guests on two cores)
+  # a wineboot under software emulation took over 900 s.
+  if ! VM_IMAGE="$tmp" VM_WRITABLE=1 vm_job 2700 "" bash -c \
       '. tools/lib/wine-env.sh && start_display_if_needed && make_prefix "$VM_PREFIX_TEMPLATE"; s=$?; stop_display; exit $s'; then
     rm -f "$tmp"
     exec {lock}>&-
@@ -218,16 +223,13 @@ vm_job() {
   echo "$top" >"$VM_JOB/top"
   printf '%s\n' $outputs >"$VM_JOB/outputs"
   accel=$(vm_accel)
-  [ "${VM_SHOW_DISPLAY:-}" = 1 ] && vm_forward_display
+  [ "${_TRAYMARK_SHOW_DISPLAY:-}" = 1 ] && vm_forward_display
   {
-    # The knobs given outside, but the paths of this side.
-    for v in $(compgen -e); do
-      case "$v" in
-        TRAYMARK_CACHE|TRAYMARK_TREE) ;;
-        TRAYMARK_*|GTEST_*|BALANCE_CYCLES|SOURCE_DATE_EPOCH|WINEDEBUG) echo "export $v=$(printf '%q' "${!v}")" ;;
-      esac
-    done
-    echo "export TRAYMARK_IN_LANE=$LANE TRAYMARK_TREE=$LANE TRAYMARK_GUEST=1 TRAYMARK_VM_ACCEL=$accel"
+    # The user's knobs, but the paths of this side.
+    while IFS= read -r v; do
+      case "${v%%=*}" in TRAYMARK_CACHE) ;; *) echo "export ${v%%=*}=$(printf '%q' "${v#*=}")" ;; esac
+    done < <(lane_knobs)
+    echo "export _TRAYMARK_IN_LANE=$LANE _TRAYMARK_TREE=$LANE _TRAYMARK_GUEST=1 TRAYMARK_VM_ACCEL=$accel"
     if [ -s "$VM_JOB/display" ]; then
       echo "export DISPLAY=$(cat "$VM_JOB/display")"
       # The guest sees this folder through its share.

@@ -50,7 +50,7 @@ stop_display() {
 
 # make_prefix DIR: a fresh 32-bit prefix whose programs run in a 1024x768 virtual
 # desktop (bare Xvfb has no window manager, so focus would be unreliable) and
-# whose crashes fail instead of waiting on a dialog. With TRAYMARK_PREFIX_TEMPLATE
+# whose crashes fail instead of waiting on a dialog. With _TRAYMARK_PREFIX_TEMPLATE
 # naming such a prefix, made earlier by this same Wine, it is a copy of that:
 # seconds instead of a wineboot's half minute (nearer a minute in a guest).
 make_prefix() {
@@ -58,15 +58,15 @@ make_prefix() {
   stop_prefix
   rm -rf "$WINEPREFIX"
   mkdir -p "$(dirname "$WINEPREFIX")"
-  if [ -n "${TRAYMARK_PREFIX_TEMPLATE:-}" ] && [ -f "$TRAYMARK_PREFIX_TEMPLATE/system.reg" ]; then
+  if [ -n "${_TRAYMARK_PREFIX_TEMPLATE:-}" ] && [ -f "$_TRAYMARK_PREFIX_TEMPLATE/system.reg" ]; then
     # The system DLLs (nine tenths of it) are only ever read, so they are
     # linked rather than copied: in a software-emulated guest a whole copy
     # takes 7-9 s, this one under 2.
     mkdir -p "$WINEPREFIX"
-    tar -C "$TRAYMARK_PREFIX_TEMPLATE" --exclude=./drive_c/windows/system32 -cf - . |
+    tar -C "$_TRAYMARK_PREFIX_TEMPLATE" --exclude=./drive_c/windows/system32 -cf - . |
       tar -C "$WINEPREFIX" -xf - &&
-      { cp -al "$TRAYMARK_PREFIX_TEMPLATE/drive_c/windows/system32" "$WINEPREFIX/drive_c/windows/" 2>/dev/null ||
-        cp -a "$TRAYMARK_PREFIX_TEMPLATE/drive_c/windows/system32" "$WINEPREFIX/drive_c/windows/"; }
+      { cp -al "$_TRAYMARK_PREFIX_TEMPLATE/drive_c/windows/system32" "$WINEPREFIX/drive_c/windows/" 2>/dev/null ||
+        cp -a "$_TRAYMARK_PREFIX_TEMPLATE/drive_c/windows/system32" "$WINEPREFIX/drive_c/windows/"; }
     return
   fi
   wineboot -i >/dev/null 2>&1
@@ -89,8 +89,4 @@ stop_prefix() {
   fi
 }
 
-# The lane's time factor (tools/lib/time_floor.py), 1 until one is measured:
-# whole-run limits grow with it. scaled SECONDS prints SECONDS times the factor.
-scaled() {
-  awk -v s="$1" -v f="${TRAYMARK_TIME_FACTOR:-1}" 'BEGIN { x = s * (f < 1 ? 1 : f); print (x == int(x)) ? x : int(x) + 1 }'
-}
+. "$(dirname "${BASH_SOURCE[0]}")/scaled.sh"
