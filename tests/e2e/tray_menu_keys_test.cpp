@@ -260,7 +260,7 @@ TEST_F(AgentTest, RecentArchiveCommandsOpenWhatTheValueHoldsNow)
 TEST_F(AgentTest, AnsiTextRecentArchiveLabelsAsTheMenuShowsThem)
 {
     char asked[16];
-    if (GetEnvironmentVariableA("TRAYMARK_CODE_PAGE", asked, sizeof asked))
+    if (GetEnvironmentVariableA("_TRAYMARK_CODE_PAGE", asked, sizeof asked))
         ASSERT_EQ(std::string(asked), std::to_string(GetACP())) << "the run's locale gave another code page";
     const std::string c = HighCharacter();
     ASSERT_FALSE(c.empty());

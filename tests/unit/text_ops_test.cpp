@@ -270,7 +270,7 @@ TEST(AppendTextBoundedTest, AppendsWithinTheBuffer)
 TEST(CodePageOfTheRun, IsTheOneTheRunAsksFor)
 {
     char asked[16];
-    if (!GetEnvironmentVariableA("TRAYMARK_CODE_PAGE", asked, sizeof asked))
+    if (!GetEnvironmentVariableA("_TRAYMARK_CODE_PAGE", asked, sizeof asked))
         GTEST_SKIP() << "the run names no code page";
     EXPECT_EQ(std::string(asked), std::to_string(GetACP()));
 }
