@@ -378,7 +378,7 @@ TEST_F(TrayIconTest, TaskbarCreatedIsLetThroughTheMessageFilter)
     char call[96];
     sprintf(call, "Call user32.ChangeWindowMessageFilter(%08x,00000001)", TaskbarCreatedMessage());
     std::vector<std::string> calls;
-    WaitUntil([&] { calls = trace.Lines(pid, "Call user32.ChangeWindowMessageFilter("); return !calls.empty(); });
+    WaitUntil([&] { calls = trace.Lines(pid, "Call user32.ChangeWindowMessageFilter("); return !calls.empty(); }, 1000);
     ASSERT_EQ(1u, calls.size()) << ::testing::PrintToString(calls);
     EXPECT_NE(std::string::npos, calls[0].find(call)) << calls[0];
 }
