@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "tests/e2e/inject.h"
+#include "tests/e2e/hook_probe.h"
 #include "tests/trayhook/tray_probe.h"
 
 namespace driver {
@@ -26,10 +26,6 @@ static std::vector<TrayCall> g_calls;
 static std::vector<std::pair<HWND, UINT>> g_icons;
 static int g_refusedAdds;
 static TrayMode g_mode;
-static HWND g_window;
-static HANDLE g_thread;
-static DWORD g_threadId;
-static HANDLE g_ready;
 // What a hooked program's GetTickCount reads while g_tickFrozen is set.
 static volatile LONG g_tickFrozen;
 static volatile LONG g_tickReads;
@@ -114,35 +110,10 @@ static LRESULT CALLBACK ProbeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-static DWORD WINAPI ProbeThread(LPVOID)
-{
-    WNDCLASSA wc;
-    ZeroMemory(&wc, sizeof wc);
-    wc.lpfnWndProc = ProbeProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = TRAY_PROBE_CLASS;
-    RegisterClassA(&wc);
-    g_window = CreateWindowExA(WS_EX_TOOLWINDOW, TRAY_PROBE_CLASS, "", WS_POPUP, 0, 0, 1, 1, NULL, NULL,
-                               wc.hInstance, NULL);
-    MSG msg;
-    PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);   // the queue exists before we say ready
-    SetEvent(g_ready);
-    while (GetMessageA(&msg, NULL, 0, 0) > 0)
-        DispatchMessageA(&msg);
-    DestroyWindow(g_window);
-    g_window = NULL;
-    UnregisterClassA(TRAY_PROBE_CLASS, wc.hInstance);
-    return 0;
-}
+static ProbeWindow g_probe = { TRAY_PROBE_CLASS, ProbeProc };
 
 bool StartShellTray(TrayMode mode)
 {
-    if (!g_thread) {
-        g_ready = CreateEventA(NULL, TRUE, FALSE, NULL);
-        g_thread = CreateThread(NULL, 0, ProbeThread, NULL, 0, &g_threadId);
-        WaitForSingleObject(g_ready, ScaledMs(5000));
-        CloseHandle(g_ready);
-    }
     EnterCriticalSection(TrayLock());
     g_calls.clear();
     g_icons.clear();
@@ -150,38 +121,18 @@ bool StartShellTray(TrayMode mode)
     g_mode = mode;
     LeaveCriticalSection(TrayLock());
     InterlockedExchange(&g_tickFrozen, 0);
-    return g_window && FindWindowA(TRAY_PROBE_CLASS, NULL) == g_window;
+    return StartProbeWindow(&g_probe);
 }
 
-void StopShellTray()
-{
-    if (!g_thread)
-        return;
-    PostThreadMessageA(g_threadId, WM_QUIT, 0, 0);
-    WaitForSingleObject(g_thread, ScaledMs(5000));
-    CloseHandle(g_thread);
-    g_thread = NULL;
-}
+void StopShellTray() { StopProbeWindow(&g_probe); }
 
-bool TrayHookWanted() { return g_window != NULL; }
+bool TrayHookWanted() { return g_probe.window != NULL; }
 
 std::string TrayHookDll() { return BuildDir() + "trayhook.dll"; }
 
 bool ResumeWithTrayHook(const PROCESS_INFORMATION &process, std::string *error)
 {
-    char name[64];
-    wsprintfA(name, TRAY_HOOK_READY_FORMAT, process.dwProcessId);
-    HANDLE ready = CreateEventA(NULL, TRUE, FALSE, name);
-    bool loaded = ready && LoadBeforeEntry(process.hProcess, TrayHookDll(), error);
-    ResumeThread(process.hThread);
-    HANDLE either[] = { ready, process.hProcess };
-    bool hooked = loaded && WaitForMultipleObjects(2, either, FALSE, ScaledMs(10000)) != WAIT_TIMEOUT &&
-                  WaitForSingleObject(ready, 0) == WAIT_OBJECT_0;
-    if (loaded && !hooked)
-        *error = "the hook did not take Shell_NotifyIconA's place";
-    if (ready)
-        CloseHandle(ready);
-    return hooked;
+    return ResumeWithHook(process, TrayHookDll(), TRAY_HOOK_READY_FORMAT, "Shell_NotifyIconA", error);
 }
 
 void SetHookedTickCount(DWORD reads)
